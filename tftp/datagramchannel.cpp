@@ -1,0 +1,152 @@
+#include "datagramchannel.h"
+
+#include <QUdpSocket>
+
+#include <cstring>
+
+#if defined(Q_OS_WIN)
+#    include <winsock2.h>
+#    include <ws2tcpip.h>
+#    define TSTX_NATIVE_SOCKETS 1
+using NativeSocket = SOCKET;
+using NativeLength = int;
+static int pollOne(pollfd *request, int timeoutMs)
+{
+    return WSAPoll(request, 1, timeoutMs);
+}
+#elif defined(Q_OS_UNIX)
+#    include <arpa/inet.h>
+#    include <netinet/in.h>
+#    include <poll.h>
+#    include <sys/socket.h>
+#    define TSTX_NATIVE_SOCKETS 1
+using NativeSocket = int;
+using NativeLength = socklen_t;
+static int pollOne(pollfd *request, int timeoutMs)
+{
+    return ::poll(request, 1, timeoutMs);
+}
+#endif
+
+namespace {
+// Room for the largest UDP payload.
+constexpr qsizetype receiveCapacity = 65536;
+} // namespace
+
+DatagramChannel::DatagramChannel(QUdpSocket &socket)
+    : m_socket(socket)
+    , m_descriptor(socket.socketDescriptor())
+    , m_socketIsIPv6(socket.localAddress().protocol() == QAbstractSocket::IPv6Protocol
+                     || socket.localAddress().protocol() == QAbstractSocket::AnyIPProtocol)
+    , m_buffer(receiveCapacity, Qt::Uninitialized)
+{ }
+
+bool DatagramChannel::waitForDatagram(int timeoutMs)
+{
+    if (nativeWait(timeoutMs))
+        return true;
+    // Timed out or failed: the socket's own wait has the last word and records the reason.
+    return m_socket.waitForReadyRead(m_descriptor == -1 ? timeoutMs : 0);
+}
+
+bool DatagramChannel::receive()
+{
+    if (nativeReceive())
+        return true;
+    quint16 port = 0;
+    const qint64 size = m_socket.readDatagram(m_buffer.data(), m_buffer.size(), nullptr, &port);
+    if (size < 0)
+        return false;
+    m_datagramSize = size;
+    m_senderPort = port;
+    return true;
+}
+
+bool DatagramChannel::send(const QByteArray &packet, const QHostAddress &address, quint16 port)
+{
+    if (nativeSend(packet, address, port))
+        return true;
+    return m_socket.writeDatagram(packet, address, port) == packet.size();
+}
+
+#if defined(TSTX_NATIVE_SOCKETS)
+
+bool DatagramChannel::nativeWait(int timeoutMs)
+{
+    if (m_descriptor == -1)
+        return false;
+    pollfd request {};
+    request.fd = NativeSocket(m_descriptor);
+    request.events = POLLIN;
+    return pollOne(&request, timeoutMs) == 1 && (request.revents & POLLIN);
+}
+
+bool DatagramChannel::nativeReceive()
+{
+    if (m_descriptor == -1)
+        return false;
+    sockaddr_storage sender {};
+    NativeLength senderLength = sizeof(sender);
+    const auto size = ::recvfrom(NativeSocket(m_descriptor), m_buffer.data(), int(m_buffer.size()),
+                                 0, reinterpret_cast<sockaddr *>(&sender), &senderLength);
+    if (size < 0)
+        return false;
+    if (sender.ss_family == AF_INET)
+        m_senderPort = ntohs(reinterpret_cast<const sockaddr_in &>(sender).sin_port);
+    else if (sender.ss_family == AF_INET6)
+        m_senderPort = ntohs(reinterpret_cast<const sockaddr_in6 &>(sender).sin6_port);
+    else
+        return false;
+    m_datagramSize = qsizetype(size);
+    return true;
+}
+
+bool DatagramChannel::nativeSend(const QByteArray &packet, const QHostAddress &address,
+                                 quint16 port)
+{
+    if (m_descriptor == -1)
+        return false;
+    sockaddr_storage target {};
+    NativeLength targetLength = 0;
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    if (isIPv4 && !m_socketIsIPv6) {
+        auto &in = reinterpret_cast<sockaddr_in &>(target);
+        in.sin_family = AF_INET;
+        in.sin_port = htons(port);
+        in.sin_addr.s_addr = htonl(ipv4);
+        targetLength = sizeof(sockaddr_in);
+    } else if (m_socketIsIPv6 && address.scopeId().isEmpty()) {
+        // A dual-stack socket reaches an IPv4 device through its IPv4-mapped address.
+        auto &in6 = reinterpret_cast<sockaddr_in6 &>(target);
+        in6.sin6_family = AF_INET6;
+        in6.sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6.sin6_addr, bytes.c, sizeof(bytes.c));
+        targetLength = sizeof(sockaddr_in6);
+    } else {
+        return false; // scoped IPv6 or a family mismatch: QUdpSocket knows best
+    }
+    const auto sent = ::sendto(NativeSocket(m_descriptor), packet.constData(), int(packet.size()),
+                               0, reinterpret_cast<const sockaddr *>(&target), targetLength);
+    return sent == packet.size();
+}
+
+#else
+
+bool DatagramChannel::nativeWait(int)
+{
+    return false;
+}
+
+bool DatagramChannel::nativeReceive()
+{
+    return false;
+}
+
+bool DatagramChannel::nativeSend(const QByteArray &, const QHostAddress &, quint16)
+{
+    return false;
+}
+
+#endif

@@ -1,0 +1,113 @@
+#include "qtftp.h"
+
+#include "datagramchannel.h"
+#include "packets.h"
+
+#include <QHostInfo>
+#include <QUdpSocket>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString noError = u"No Error"_s;
+} // namespace
+
+bool QTftp::openSocket()
+{
+    udpSocket = std::make_unique<QUdpSocket>();
+    const bool bound = udpSocket->bind(QHostAddress(m_localAddress), 0);
+    reportLocalPort(udpSocket->localPort());
+    return bound;
+}
+
+bool QTftp::endTransfer(const QString &status)
+{
+    reportStatus(status);
+    udpSocket.reset();
+    return false;
+}
+
+// Runs on a pool thread: reads the address members and errorTolerantFiles, which nothing changes
+// during a run, and reports to the GUI thread through the report functions only.
+bool QTftp::uploadFile(QString fileName, QByteArray fileData)
+{
+    if (fileData.size() > Tftp::maxFileSize) {
+        return endTransfer(
+            u"File %1 is too large: %2 bytes, the most a transfer can carry is %3 bytes"_s.arg(
+                fileName, QString::number(fileData.size()), QString::number(Tftp::maxFileSize)));
+    }
+    if (!openSocket())
+        return endTransfer(udpSocket->errorString());
+    reportStatus(u"Sending file %1"_s.arg(fileName));
+
+    const QHostInfo host = QHostInfo::fromName(m_remoteAddress);
+    if (host.addresses().isEmpty())
+        return endTransfer(u"could not resolve host name %1"_s.arg(host.hostName()));
+    const QHostAddress serverAddress = host.addresses().constFirst();
+    quint16 serverPort = m_remotePort;
+
+    DatagramChannel channel(*udpSocket);
+    if (!channel.send(buildWriteRequest(fileName, fileData), serverAddress, serverPort))
+        return endTransfer(u"Did not send packet to host  %1"_s.arg(udpSocket->errorString()));
+    reportFileSize(int(fileData.size()));
+    int progress = 0;
+    reportFileProgress(progress);
+
+    quint16 blockNumber = 0;
+    bool lastBlockSent = false;
+    QByteArray packet;
+    packet.reserve(Tftp::dataHeaderSize + Tftp::blockSize);
+    for (;;) {
+        if (!channel.waitForDatagram(replyTimeoutMs))
+            return endTransfer(
+                u"No message received from host  %1"_s.arg(udpSocket->errorString()));
+        if (!channel.receive())
+            return endTransfer(
+                u"Could not read the reply from host: %1"_s.arg(udpSocket->errorString()));
+        // Every later packet goes where the latest reply came from: the server's transfer port.
+        serverPort = channel.senderPort();
+
+        const Tftp::Reply reply = Tftp::readReply(channel.datagram(), channel.datagramSize());
+        switch (reply.kind) {
+        case Tftp::Reply::Malformed:
+            return endTransfer(
+                u"Malformed packet received: %1 bytes"_s.arg(channel.datagramSize()));
+        case Tftp::Reply::Unexpected:
+            return endTransfer(u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
+        case Tftp::Reply::Unknown:
+            return endTransfer(u"Unknown Op Code: %1"_s.arg(reply.opcode));
+        case Tftp::Reply::ErrorReply:
+            // The device refuses some primary images it already holds; that is not a failure.
+            if (errorTolerantFiles.contains(fileName.toLower())) {
+                endTransfer(noError);
+                return true;
+            }
+            return endTransfer(
+                u"Protocol Error: %1 %2"_s.arg(QString::number(reply.number), reply.message));
+        case Tftp::Reply::Acknowledgement:
+            if (reply.number != blockNumber) {
+                return endTransfer(u"Error on incoming packet number %1 vs expected %2"_s.arg(
+                    QString::number(reply.number), QString::number(blockNumber)));
+            }
+            break;
+        case Tftp::Reply::OptionAcknowledgement:
+            break; // options not read: the server took the write request
+        }
+
+        ++blockNumber;
+        if (lastBlockSent) {
+            endTransfer(noError);
+            return true;
+        }
+        const qsizetype offset = qsizetype(blockNumber - 1) * Tftp::blockSize;
+        const qsizetype remaining = fileData.size() - offset;
+        lastBlockSent = remaining < Tftp::blockSize;
+        const qsizetype payloadSize = lastBlockSent ? remaining : Tftp::blockSize;
+        Tftp::fillDataPacket(packet, blockNumber, fileData.constData() + offset, payloadSize);
+        if (!channel.send(packet, serverAddress, serverPort))
+            return endTransfer(
+                u"Did not send data packet to host  %1"_s.arg(udpSocket->errorString()));
+        progress += int(packet.size());
+        reportFileProgress(progress);
+    }
+}

@@ -1,0 +1,100 @@
+#include "networkinterfaces.h"
+
+#include "qtftp.h"
+
+#include <QNetworkInterface>
+#include <QSettings>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+const QString savedInterfaceKey = u"savedInterface"_s;
+const QString savedAddressKey = u"savedAddress"_s;
+} // namespace
+
+InterfaceList systemInterfaces()
+{
+    InterfaceList interfaces;
+    const QList<QNetworkInterface> all = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &netIf : all) {
+        InterfaceInfo info {netIf.name(), netIf.humanReadableName(), {}};
+        const QList<QNetworkAddressEntry> entries = netIf.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries)
+            info.addresses.append(entry.ip());
+        interfaces.append(info);
+    }
+    return interfaces;
+}
+
+QStringList interfaceEntries(const InterfaceList &interfaces)
+{
+    QStringList entries;
+    for (const InterfaceInfo &info : interfaces) {
+        for (const QHostAddress &address : info.addresses) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol)
+                entries.append(info.humanReadableName + interfaceEntrySeparator
+                               + address.toString());
+        }
+    }
+    return entries;
+}
+
+QString systemNameOf(const InterfaceList &interfaces, const QString &humanReadableName)
+{
+    for (const InterfaceInfo &info : interfaces) {
+        if (info.humanReadableName == humanReadableName)
+            return info.name;
+    }
+    return {};
+}
+
+int entryIndexOf(const InterfaceList &interfaces, const QStringList &entries,
+                 const QString &savedSystemName)
+{
+    const auto saved
+        = std::find_if(interfaces.cbegin(), interfaces.cend(),
+                       [&](const InterfaceInfo &info) { return info.name == savedSystemName; });
+    if (saved == interfaces.cend())
+        return 0;
+    // The whole name part must match: a remembered "Ethernet" must not pick "Ethernet 2".
+    const QString prefix = saved->humanReadableName + interfaceEntrySeparator;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        if (entries.at(i).startsWith(prefix))
+            return int(i);
+    }
+    return -1;
+}
+
+void QTftp::saveNetworkIf(const QString &ifName)
+{
+    const QString systemName = systemNameOf(systemInterfaces(), ifName);
+    if (systemName.isEmpty())
+        return;
+    QSettings settings;
+    settings.setValue(savedInterfaceKey, systemName);
+}
+
+void QTftp::saveNetworkAddr(const QString &addr)
+{
+    QSettings settings;
+    settings.setValue(savedAddressKey, addr);
+}
+
+QString QTftp::loadNetoworkIf()
+{
+    QSettings settings;
+    return settings.value(savedInterfaceKey, QString()).toString();
+}
+
+QString QTftp::loadNetworkAddr()
+{
+    QSettings settings;
+    return settings.value(savedAddressKey, QString()).toString();
+}
+
+int QTftp::savedInterfaceIndex()
+{
+    return entryIndexOf(systemInterfaces(), m_ifsList, loadNetoworkIf());
+}

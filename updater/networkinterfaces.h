@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What the updater needs to know of a network interface. The machine's interfaces come from
+// systemInterfaces(); tests hand crafted lists to the rules below.
+struct InterfaceInfo
+{
+    QString name; // system name, the remembered key ("eth0", a GUID on Windows)
+    QString humanReadableName; // what the user sees ("Ethernet 2")
+    QList<QHostAddress> addresses; // in the order of the interface's address entries
+};
+using InterfaceList = QList<InterfaceInfo>;
+
+// Separates the name from the address in an interface entry.
+inline constexpr QLatin1String interfaceEntrySeparator(" -- ");
+
+// The machine's interfaces, in the platform's order.
+InterfaceList systemInterfaces();
+
+// One "name -- address" entry per IPv4 address, in interface and address order.
+QStringList interfaceEntries(const InterfaceList &interfaces);
+
+// System name of the first interface whose human-readable name is humanReadableName (exact,
+// case counting); empty when there is none.
+QString systemNameOf(const InterfaceList &interfaces, const QString &humanReadableName);
+
+// Position in entries of the interface remembered by its system name: 0 when no interface bears
+// that name, -1 when it has no entry, else the first entry whose name part is exactly its
+// human-readable name.
+int entryIndexOf(const InterfaceList &interfaces, const QStringList &entries,
+                 const QString &savedSystemName);

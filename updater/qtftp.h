@@ -1,0 +1,134 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFutureWatcher>
+#include <QObject>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+
+class QUdpSocket;
+
+// The one object behind the window: the remembered choices, the firmware list of the chosen
+// folder, the update run and the TFTP upload of each file.
+//
+// Threads: the object lives in the GUI thread. Each upload (uploadFile) runs on a thread of the
+// global thread pool; what it reports for the window (status text, size, progress, bound port)
+// is handed to the object's thread through one function, deliverToObjectThread, so every
+// property is written, and every notify signal emitted, in the GUI thread only.
+class QTftp : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString errorString READ errorString NOTIFY errorStringChanged)
+    Q_PROPERTY(
+        QString remoteAddress READ remoteAddress WRITE setRemoteAddress NOTIFY remoteAddressChanged)
+    Q_PROPERTY(quint16 remotePort READ remotePort WRITE setRemotePort NOTIFY remotePortChanged)
+    Q_PROPERTY(
+        QString localAddress READ localAddress WRITE setLocalAddress NOTIFY localAddressChanged)
+    Q_PROPERTY(quint16 localPort READ localPort WRITE setLocalPort NOTIFY localPortChanged)
+    Q_PROPERTY(QStringList ifsList READ ifsList WRITE setIfsList NOTIFY ifsListChanged)
+    Q_PROPERTY(int fileSize READ fileSize NOTIFY fileSizeChanged)
+    Q_PROPERTY(int fileProgress READ fileProgress NOTIFY fileProgressChanged)
+    Q_PROPERTY(QString updaterVersion READ updaterVersion NOTIFY updaterVersionChanged)
+
+public:
+    explicit QTftp(QObject *parent = nullptr);
+    ~QTftp() override;
+
+    [[nodiscard]] QString errorString() const { return m_errorString; }
+    [[nodiscard]] QString remoteAddress() const { return m_remoteAddress; }
+    [[nodiscard]] quint16 remotePort() const { return m_remotePort; }
+    [[nodiscard]] QString localAddress() const { return m_localAddress; }
+    [[nodiscard]] quint16 localPort() const { return m_localPort; }
+    [[nodiscard]] QStringList ifsList() const { return m_ifsList; }
+    [[nodiscard]] int fileSize() const { return m_fileSize; }
+    [[nodiscard]] int fileProgress() const { return m_fileProgress; }
+    [[nodiscard]] static QString updaterVersion() { return QStringLiteral("1.1.0.9.0.5"); }
+
+    // Lists the firmware files of a folder, in sending order, as the next run's file list.
+    Q_INVOKABLE void buildFileList(const QUrl &filesFolder);
+    // Sends every listed file, then the empty "done"; ends with updateCompleted.
+    Q_INVOKABLE void startUpdate();
+    // Starts the upload of one file (or of the end marker "done") on the thread pool.
+    Q_INVOKABLE bool sendFile(const QUrl &fileUrl);
+    Q_INVOKABLE QString loadNetoworkIf();
+    Q_INVOKABLE QString loadNetworkAddr();
+    Q_INVOKABLE void saveNetworkIf(const QString &ifName);
+    Q_INVOKABLE void saveNetworkAddr(const QString &addr);
+    Q_INVOKABLE int savedInterfaceIndex();
+
+    // Uploads one file to the device by TFTP; blocks until the device took it or the transfer
+    // failed. Runs on a pool thread during a run; the status text says how it ended.
+    bool uploadFile(QString fileName, QByteArray fileData);
+    // The write request for a file of the size of fileData.
+    [[nodiscard]] static QByteArray buildWriteRequest(QString fileName, QByteArray fileData);
+
+    // The position of the current upload in the file list; n stands for "done".
+    [[nodiscard]] int currentFileIndex() const { return fileIndex; }
+    // Shortens the wait for each reply. Only tests call this; the program always waits 10 s.
+    void setReplyTimeoutForTesting(int milliseconds) { replyTimeoutMs = milliseconds; }
+
+    // The ten firmware name patterns: the primary ones first, then the secondary ones.
+    static const QList<QRegularExpression> primaryPatterns;
+    static const QList<QRegularExpression> secondaryPatterns;
+    // Lower-case names matched by a primary pattern: for these an ERROR reply counts as success.
+    static QStringList errorTolerantFiles;
+
+public slots:
+    void setRemoteAddress(const QString &remoteAddress);
+    void setRemotePort(quint16 remotePort);
+    void setLocalAddress(const QString &localAddress);
+    void setLocalPort(quint16 localPort);
+    void setIfsList(const QStringList &ifsList);
+
+signals:
+    // Each notify signal fires in the object's thread after its property was written.
+    void errorStringChanged(const QString &errorString);
+    void remoteAddressChanged(const QString &remoteAddress);
+    void remotePortChanged(quint16 remotePort);
+    void localAddressChanged(const QString &localAddress);
+    void localPortChanged(quint16 localPort);
+    void ifsListChanged(const QStringList &ifsList);
+    void updaterVersionChanged(const QString &updaterVersion);
+    void fileSizeChanged(int fileSize);
+    void fileProgressChanged(int fileProgress);
+    // Fires once at the end of every update run, whether it succeeded or failed.
+    void updateCompleted();
+
+private slots:
+    void futureFinishHandler();
+
+private:
+    void appendMatches(const QList<QRegularExpression> &patterns, const QStringList &listing,
+                       const QUrl &folder, bool recordErrorTolerant);
+    void sendNextFile();
+    bool openSocket();
+    bool endTransfer(const QString &status);
+
+    // Status updates written here, on the object's thread.
+    void setStatus(const QString &status);
+    // The transfer's reports: applied at once on the object's thread, queued to it otherwise.
+    void reportStatus(const QString &status);
+    void reportFileSize(int size);
+    void reportFileProgress(int progress);
+    void reportLocalPort(quint16 port);
+    template<typename Apply> void deliverToObjectThread(Apply &&apply);
+
+    QFutureWatcher<bool> futureWatcher;
+    QString m_localAddress;
+    QString m_remoteAddress;
+    quint16 m_localPort = 0;
+    quint16 m_remotePort = 69;
+    QStringList m_ifsList;
+    QStringList fileList;
+    int fileIndex = 0;
+    QString m_errorString = QStringLiteral("Open a folder to begin");
+    // Belongs to the upload task while one runs; the destructor touches it only after the task.
+    std::unique_ptr<QUdpSocket> udpSocket;
+    int m_fileSize = 1;
+    int m_fileProgress = 0;
+    int replyTimeoutMs = 10000;
+};

@@ -1,0 +1,83 @@
+#include "qtftp.h"
+
+#include "packets.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// The empty upload that tells the device the run is complete.
+const QString endMarker = u"done"_s;
+} // namespace
+
+void QTftp::startUpdate()
+{
+    qDebug() << "Starting the update";
+    fileIndex = 0;
+    sendNextFile();
+}
+
+void QTftp::sendNextFile()
+{
+    const int fileCount = int(fileList.size());
+    bool started = true;
+    if (fileIndex < fileCount) {
+        started = sendFile(QUrl(fileList.at(fileIndex), QUrl::TolerantMode));
+    } else if (fileIndex == fileCount) {
+        started = sendFile(QUrl(endMarker, QUrl::TolerantMode));
+    } else {
+        emit updateCompleted();
+        return;
+    }
+    if (!started)
+        emit updateCompleted();
+}
+
+bool QTftp::sendFile(const QUrl &fileUrl)
+{
+    qDebug() << fileUrl;
+    qDebug() << fileUrl.toLocalFile();
+    qDebug() << fileUrl.fileName(QUrl::FullyDecoded);
+
+    QByteArray fileData;
+    if (fileUrl.toString() != endMarker) {
+        QFile file(fileUrl.toLocalFile());
+        if (!file.open(QIODevice::ReadOnly)) {
+            setStatus(u"Could not open file %1: %2"_s.arg(file.fileName(), file.errorString()));
+            return false;
+        }
+        // Refused before anything is read: block numbers would run out.
+        if (file.size() > Tftp::maxFileSize) {
+            setStatus(u"File %1 is too large: %2 bytes, the most a transfer can carry is %3 bytes"_s
+                          .arg(file.fileName())
+                          .arg(file.size())
+                          .arg(Tftp::maxFileSize));
+            return false;
+        }
+        fileData = file.readAll();
+        if (fileData.size() != file.size()) {
+            setStatus(u"Could not read file %1: %2"_s.arg(file.fileName(), file.errorString()));
+            return false;
+        }
+    }
+    const QString fileName = fileUrl.fileName(QUrl::FullyDecoded);
+    futureWatcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), &QTftp::uploadFile,
+                                              this, fileName, fileData));
+    return true;
+}
+
+void QTftp::futureFinishHandler()
+{
+    const bool uploaded = futureWatcher.result();
+    qDebug() << uploaded;
+    if (uploaded) {
+        ++fileIndex;
+        sendNextFile();
+    } else {
+        emit updateCompleted();
+    }
+}
