@@ -1,20 +1,202 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Dialogs
+import QtQuick.Layouts
 import com.brindlemoor.TsTxDownloader 1.0
 
 ApplicationWindow {
     id: app
+    objectName: "app"
     visible: true
     width: 640
     height: 280
     title: qsTr("Tessaline Transmitter Update Tool")
 
-    QTftp {
-        id: qtftp
+    // A run may not be left half-way: no closing until the updater reports its end.
+    onClosing: (close) => {
+        if (!toolBar.enabled)
+            close.accepted = false
     }
 
-    Label {
-        anchors.centerIn: parent
-        text: qtftp.errorString
+    header: ToolBar {
+        id: toolBar
+        objectName: "toolBar"
+
+        RowLayout {
+            ToolButton {
+                objectName: "openButton"
+                action: openAction
+            }
+            ToolButton {
+                objectName: "aboutButton"
+                action: aboutAction
+            }
+            ToolSeparator {}
+            ToolButton {
+                objectName: "quitButton"
+                action: quitAction
+            }
+        }
+
+        Image {
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.bottom: parent.bottom
+            anchors.margins: 6
+            fillMode: Image.PreserveAspectFit
+            source: "qrc:/Brindlemoor.png"
+        }
+
+        // StandardKey is an enumeration of QtQuick that this qmllint (Qt 6.4) does not resolve,
+        // though the engine does; hence the disabled "unqualified" check on the shortcuts.
+        // The actions follow the toolbar, so their shortcuts are as quiet during a run as its
+        // buttons: no folder change and no quit under a running transfer.
+        Action {
+            id: openAction
+            objectName: "openAction"
+            enabled: toolBar.enabled
+            text: qsTr("Open")
+            icon.name: "document-open"
+            shortcut: StandardKey.Open // qmllint disable unqualified
+            onTriggered: openDialog.open()
+        }
+        Action {
+            id: aboutAction
+            objectName: "aboutAction"
+            enabled: toolBar.enabled
+            text: qsTr("About")
+            icon.name: "help-about"
+            shortcut: StandardKey.HelpContents // qmllint disable unqualified
+            onTriggered: aboutDialog.open()
+        }
+        Action {
+            id: quitAction
+            objectName: "quitAction"
+            enabled: toolBar.enabled
+            text: qsTr("Quit")
+            icon.name: "application-exit"
+            shortcut: StandardKey.Quit // qmllint disable unqualified
+            onTriggered: Qt.quit()
+        }
+    }
+
+    footer: ToolBar {
+        Label {
+            objectName: "statusLabel"
+            anchors.fill: parent
+            anchors.leftMargin: 16
+            text: qtftp.errorString
+            horizontalAlignment: Text.AlignLeft
+            verticalAlignment: Text.AlignVCenter
+        }
+    }
+
+    GridLayout {
+        id: gridLayout
+        objectName: "gridLayout"
+        anchors.fill: parent
+        anchors.margins: 16
+        visible: false
+        columns: 2
+
+        Label {
+            text: qsTr("Selected folder:")
+            horizontalAlignment: Text.AlignRight
+        }
+        Label {
+            id: selectedFolderLabel
+            objectName: "selectedFolderLabel"
+            horizontalAlignment: Text.AlignLeft
+            Layout.fillWidth: true
+            elide: Text.ElideMiddle
+        }
+
+        Label {
+            text: qsTr("Network interface:")
+            horizontalAlignment: Text.AlignRight
+        }
+        ComboBox {
+            objectName: "interfaceList"
+            model: qtftp.ifsList
+            Layout.fillWidth: true
+            currentIndex: qtftp.savedInterfaceIndex()
+            onCurrentTextChanged: {
+                const parts = currentText.split(" -- ")
+                qtftp.saveNetworkIf(parts[0])
+                qtftp.setLocalAddress(parts[1])
+            }
+        }
+
+        Label {
+            text: qsTr("Ip Address or Hostname:")
+            horizontalAlignment: Text.AlignRight
+        }
+        TextField {
+            objectName: "addressField"
+            text: qtftp.loadNetworkAddr()
+            mouseSelectionMode: TextField.SelectCharacters
+            onTextChanged: {
+                qtftp.saveNetworkAddr(text)
+                qtftp.setRemoteAddress(text)
+            }
+        }
+
+        Button {
+            objectName: "startButton"
+            text: qsTr("Start")
+            onClicked: {
+                toolBar.enabled = false
+                gridLayout.enabled = false
+                qtftp.buildFileList(selectedFolderLabel.text)
+                qtftp.startUpdate()
+            }
+        }
+        ProgressBar {
+            objectName: "progressBar"
+            Layout.fillWidth: true
+            from: 0
+            to: qtftp.fileSize
+            value: qtftp.fileProgress
+        }
+    }
+
+    FolderDialog {
+        id: openDialog
+        objectName: "openDialog"
+        title: qsTr("Please choose a folder")
+        onAccepted: {
+            qtftp.buildFileList(selectedFolder)
+            selectedFolderLabel.text = selectedFolder
+            gridLayout.visible = true
+        }
+    }
+
+    Dialog {
+        id: aboutDialog
+        objectName: "aboutDialog"
+        modal: true
+
+        ColumnLayout {
+            spacing: 16
+
+            Image {
+                source: "qrc:/Brindlemoor.png"
+            }
+            Label {
+                Layout.fillWidth: true
+                horizontalAlignment: Text.AlignHCenter
+                text: "Version " + qtftp.updaterVersion + "\n\n"
+                      + qsTr("Copyright © 2026 Brindlemoor Ltd.\nAll rights reserved.")
+            }
+        }
+    }
+
+    QTftp {
+        id: qtftp
+        objectName: "qtftp"
+        onUpdateCompleted: {
+            toolBar.enabled = true
+            gridLayout.enabled = true
+        }
     }
 }
