@@ -1,0 +1,42 @@
+# Shared by the check scripts: where things are, stage banners with timing, and polite builds.
+# Sourced, not run.
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+export top
+
+# The machine is shared with other builds: compile at low priority, two jobs at most.
+jobs=${JOBS:-2}
+build() { nice -n "${NICENESS:-10}" cmake --build "$@" --parallel "$jobs"; }
+
+# Runs one named stage, prints a banner before and the elapsed seconds after, and keeps a summary
+# line for the end. A failing stage stops the whole run (set -e in the caller).
+stage_summary=()
+stage() {
+    local name=$1
+    shift
+    local started=$SECONDS
+    printf '\n==================== %s ====================\n' "$name"
+    if "$@"; then
+        local took=$((SECONDS - started))
+        printf '==================== %s: passed in %d s ====================\n' "$name" "$took"
+        stage_summary+=("$(printf '%-12s passed %5d s' "$name" "$took")")
+    else
+        local rc=$? took=$((SECONDS - started))
+        printf '==================== %s: FAILED (exit %d) after %d s ====================\n' \
+            "$name" "$rc" "$took" >&2
+        stage_summary+=("$(printf '%-12s FAILED %5d s' "$name" "$took")")
+        print_stage_summary >&2
+        return "$rc"
+    fi
+}
+
+print_stage_summary() {
+    printf '\n---- stage times ----\n'
+    printf '%s\n' "${stage_summary[@]}"
+    printf 'total        %12d s\n' "$SECONDS"
+}
+
+# The project's own C++ sources under version control (no generated files).
+tracked_cpp_sources() {
+    git -C "$top" ls-files -- '*.cpp' '*.h' '*.hpp' '*.cc'
+}
