@@ -68,6 +68,8 @@ public:
 
     // The position of the current upload in the file list; n stands for "done".
     [[nodiscard]] int currentFileIndex() const { return fileIndex; }
+    // The firmware entries of the last listing, in sending order.
+    [[nodiscard]] QStringList firmwareList() const { return fileList; }
     // Shortens the wait for each reply. Only tests call this; the program always waits 10 s.
     void setReplyTimeoutForTesting(int milliseconds) { replyTimeoutMs = milliseconds; }
 
