@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFont>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -301,50 +300,16 @@ bool drawThemeIcons(const QString &appDir)
     return ok;
 }
 
-// --- the logo: an emblem of three moorland ridges in a ring, and the wordmark ------------------
+// --- the logo: the wordmark ----------------------------------------------------------------------
 
 QFont wordmarkFont(int pixelSize)
 {
-    // URW Gothic (fonts-urw-base35) gives the geometric look; DejaVu Sans is the fallback.
-    QFont font(u"URW Gothic"_s);
-    if (!QFontDatabase::families().contains(u"URW Gothic"_s))
-        font = QFont(u"DejaVu Sans"_s);
+    // DejaVu Sans Bold (fonts-dejavu-core): sturdy shapes that survive being scaled down.
+    QFont font(u"DejaVu Sans"_s);
     font.setPixelSize(pixelSize);
-    font.setWeight(QFont::DemiBold);
+    font.setWeight(QFont::Bold);
     font.setHintingPreference(QFont::PreferNoHinting);
     return font;
-}
-
-void drawEmblem(QPainter &p, const QRectF &box, const QColor &color, qreal ring)
-{
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing, true);
-    QPen pen(color, ring);
-    pen.setCapStyle(Qt::RoundCap);
-    p.setPen(pen);
-    p.setBrush(Qt::NoBrush);
-    const QRectF circle = box.adjusted(ring / 2, ring / 2, -ring / 2, -ring / 2);
-    p.drawEllipse(circle);
-    // Three rolling ridges, clipped to the inside of the ring.
-    QPainterPath inside;
-    inside.addEllipse(circle.adjusted(ring / 2, ring / 2, -ring / 2, -ring / 2));
-    p.setClipPath(inside);
-    const qreal w = box.width();
-    const qreal h = box.height();
-    const qreal x0 = box.left();
-    const qreal y0 = box.top();
-    for (int i = 0; i < 3; ++i) {
-        QPainterPath ridge;
-        const qreal y = y0 + h * (0.50 + 0.15 * i);
-        ridge.moveTo(x0 - w * 0.1, y + h * 0.06);
-        ridge.cubicTo(x0 + w * (0.25 + 0.1 * i), y - h * 0.16, x0 + w * (0.55 + 0.05 * i),
-                      y + h * 0.12, x0 + w * 1.1, y - h * 0.06);
-        QPen ridgePen(color, ring * 0.9);
-        ridgePen.setCapStyle(Qt::FlatCap);
-        p.setPen(ridgePen);
-        p.drawPath(ridge);
-    }
-    p.restore();
 }
 
 bool drawLogo(const QString &appDir)
@@ -353,16 +318,15 @@ bool drawLogo(const QString &appDir)
     {
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing, true);
-        drawEmblem(p, QRectF(4, 7.5, 48, 48), logoInk, 4.0);
-
         QPainterPath text;
         text.addText(0, 0, wordmarkFont(40), u"Brindlemoor"_s);
         const QRectF bounds = text.boundingRect();
-        // Fit the word into the space right of the emblem, centred on the emblem's middle.
-        const QRectF room(62, 12, 183, 39);
+        // The word fills the width, so that it still reads where the window scales it down
+        // to the height of its toolbar.
+        const QRectF room(4, 4, 241, 55);
         const qreal scale = qMin(room.width() / bounds.width(), room.height() / bounds.height());
         QTransform t;
-        t.translate(room.left(), room.center().y());
+        t.translate(room.center().x() - bounds.width() * scale / 2, room.center().y());
         t.scale(scale, scale);
         t.translate(-bounds.left(), -bounds.center().y());
         p.fillPath(t.map(text), logoInk);
