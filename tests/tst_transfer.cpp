@@ -19,6 +19,13 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
+
+#if defined(Q_OS_UNIX)
+#    include <csignal>
+#    include <pthread.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -292,6 +299,80 @@ private slots:
         QCOMPARE(got.at(2).socket, samePortHere);
         QCOMPARE(device.receivedData(), data);
     }
+
+    void localAddressChoices_data()
+    {
+        QTest::addColumn<QString>("localAddress");
+        QTest::addRow("loopback") << u"127.0.0.1"_s;
+        QTest::addRow("any IPv4") << u"0.0.0.0"_s;
+        QTest::addRow("none chosen (dual stack)") << QString();
+    }
+
+    void localAddressChoices()
+    {
+        QFETCH(QString, localAddress);
+        ScriptedDevice device;
+        QVERIFY2(device.isReady(), qPrintable(device.errorString()));
+        device.setAcknowledgeRest(true);
+        QTftp tftp;
+        pointAt(tftp, device.port());
+        tftp.setLocalAddress(localAddress);
+        const QByteArray data = randomBytes(1500);
+        Upload upload;
+        QString why;
+        QVERIFY2(runUpload(tftp, u"n.bin"_s, data, upload, why), qPrintable(why));
+        QCOMPARE(upload.status, u"No Error"_s);
+        QVERIFY(upload.result);
+        QCOMPARE(device.receivedData(), data);
+        QCOMPARE(device.received().constFirst().senderPort, tftp.localPort());
+    }
+
+#if defined(Q_OS_UNIX)
+    void channelWaitSurvivesSignals()
+    {
+        // A signal that lands in the wait must neither end it early nor lose a datagram.
+        struct sigaction action
+        {
+        };
+        action.sa_handler = [](int) {
+        };
+        sigemptyset(&action.sa_mask);
+        struct sigaction previous
+        {
+        };
+        QCOMPARE(sigaction(SIGUSR1, &action, &previous), 0);
+        QUdpSocket socket;
+        QVERIFY2(socket.bind(QHostAddress::LocalHost, 0), qPrintable(socket.errorString()));
+        QUdpSocket sender;
+        QVERIFY2(sender.bind(QHostAddress::LocalHost, 0), qPrintable(sender.errorString()));
+        for (const bool datagramComes : {false, true}) {
+            std::atomic<bool> waiting = false;
+            bool received = true;
+            qint64 elapsedMs = 0;
+            std::thread waiter([&] {
+                DatagramChannel channel(socket);
+                QElapsedTimer clock;
+                clock.start();
+                waiting = true;
+                received = channel.waitForDatagram(800);
+                elapsedMs = clock.elapsed();
+            });
+            QTRY_VERIFY(waiting);
+            QTest::qWait(100);
+            pthread_kill(waiter.native_handle(), SIGUSR1);
+            QTest::qWait(100);
+            if (datagramComes)
+                sender.writeDatagram("x", QHostAddress::LocalHost, socket.localPort());
+            waiter.join();
+            QCOMPARE(received, datagramComes);
+            if (!datagramComes) {
+                QVERIFY2(elapsedMs >= 800, qPrintable(QString::number(elapsedMs)));
+                QCOMPARE(socket.error(), QAbstractSocket::SocketTimeoutError);
+            }
+        }
+        sigaction(SIGUSR1, &previous, nullptr);
+    }
+#endif
 
     // Scripted device: failures ---------------------------------------------------------------
 

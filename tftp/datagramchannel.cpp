@@ -1,5 +1,6 @@
 #include "datagramchannel.h"
 
+#include <QDeadlineTimer>
 #include <QUdpSocket>
 
 #include <cstring>
@@ -14,8 +15,13 @@ static int pollOne(pollfd *request, int timeoutMs)
 {
     return WSAPoll(request, 1, timeoutMs);
 }
+static bool interruptedBySignal()
+{
+    return false;
+}
 #elif defined(Q_OS_UNIX)
 #    include <arpa/inet.h>
+#    include <cerrno>
 #    include <netinet/in.h>
 #    include <poll.h>
 #    include <sys/socket.h>
@@ -25,6 +31,10 @@ using NativeLength = socklen_t;
 static int pollOne(pollfd *request, int timeoutMs)
 {
     return ::poll(request, 1, timeoutMs);
+}
+static bool interruptedBySignal()
+{
+    return errno == EINTR;
 }
 #endif
 
@@ -75,10 +85,18 @@ bool DatagramChannel::nativeWait(int timeoutMs)
 {
     if (m_descriptor == -1)
         return false;
-    pollfd request {};
-    request.fd = NativeSocket(m_descriptor);
-    request.events = POLLIN;
-    return pollOne(&request, timeoutMs) == 1 && (request.revents & POLLIN);
+    // A signal can end the wait early: wait again for the time that is left.
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        pollfd request {};
+        request.fd = NativeSocket(m_descriptor);
+        request.events = POLLIN;
+        const int ready = pollOne(&request, int(deadline.remainingTime()));
+        if (ready == 1)
+            return (request.revents & POLLIN) != 0;
+        if (ready == 0 || !interruptedBySignal())
+            return false;
+    }
 }
 
 bool DatagramChannel::nativeReceive()

@@ -72,7 +72,8 @@ bool QTftp::sendFile(const QUrl &fileUrl)
 
 void QTftp::futureFinishHandler()
 {
-    const bool uploaded = futureWatcher.result();
+    // A task that never ran (its pool was shut down) left no result: that is a failed upload.
+    const bool uploaded = futureWatcher.future().resultCount() > 0 && futureWatcher.result();
     qDebug() << uploaded;
     if (uploaded) {
         ++fileIndex;
