@@ -62,7 +62,9 @@ private slots:
     // Which files, in which order
     void selection_data();
     void selection();
+    void ordinaryEntryText_data();
     void ordinaryEntryText();
+    void hiddenFilesAndSubfoldersLeftOut();
     void folderNotThere();
     void notALocalFileUrl();
     void callingTwice();
@@ -147,19 +149,56 @@ void TestSelection::selection()
     QCOMPARE(listFolder(folder.path()), entriesFor(folder.path(), expected));
 }
 
+void TestSelection::ordinaryEntryText_data()
+{
+    QTest::addColumn<QString>("folderName");
+    QTest::addColumn<QString>("fileName");
+
+    const QStringList names = {
+        u"7380-v1.bin"_s,       u"Model 7380-v1.2_final copy.bin"_s,
+        u"  7380-v1  .bin"_s,   u"7465-v10.bin.bak"_s,
+        u"Größe 7380-v1.bin"_s,
+    };
+    for (const QString &folderName : {u"plain"_s, u"with blanks"_s, u"Größe_2-b.c"_s}) {
+        for (const QString &fileName : names)
+            QTest::addRow("%s in %s", qPrintable(fileName), qPrintable(folderName))
+                << folderName << fileName;
+    }
+}
+
 void TestSelection::ordinaryEntryText()
 {
+    QFETCH(QString, folderName);
+    QFETCH(QString, fileName);
+
     // The entry is the folder URL's text, "/" and the name as the listing gives it.
-    QTemporaryDir folder;
-    QVERIFY2(folder.isValid(), qPrintable(folder.errorString()));
-    const QString name = u"Model 7380-v1.2_final copy.bin"_s;
+    QTemporaryDir root;
+    QVERIFY2(root.isValid(), qPrintable(root.errorString()));
+    QVERIFY(QDir(root.path()).mkdir(folderName));
+    const QString folderPath = QDir(root.path()).filePath(folderName);
     QString why;
-    QVERIFY2(createFiles(folder.path(), {name}, why), qPrintable(why));
-    const QUrl folderUrl = QUrl::fromLocalFile(folder.path());
+    QVERIFY2(createFiles(folderPath, {fileName}, why), qPrintable(why));
+    const QUrl folderUrl = QUrl::fromLocalFile(folderPath);
     QTftp tftp;
     tftp.buildFileList(folderUrl);
-    QCOMPARE(tftp.firmwareList(), QStringList {folderUrl.toString() + u'/' + name});
+    QCOMPARE(tftp.firmwareList(), QStringList {folderUrl.toString() + u'/' + fileName});
     QVERIFY(tftp.firmwareList().constFirst().startsWith(u"file:///"_s));
+}
+
+void TestSelection::hiddenFilesAndSubfoldersLeftOut()
+{
+    QTemporaryDir folder;
+    QVERIFY2(folder.isValid(), qPrintable(folder.errorString()));
+    const QDir dir(folder.path());
+    // A folder with a firmware name, and one holding a firmware file: neither is listed.
+    QVERIFY(dir.mkdir(u"7381-v1.bin"_s));
+    QVERIFY(dir.mkdir(u"older"_s));
+    QString why;
+    QVERIFY2(createFiles(dir.filePath(u"older"_s), {u"7382-v1.bin"_s}, why), qPrintable(why));
+    QVERIFY2(createFiles(folder.path(), {u".7380-v1.bin"_s, u"7380-v2.bin"_s}, why),
+             qPrintable(why));
+
+    QCOMPARE(listFolder(folder.path()), entriesFor(folder.path(), {u"7380-v2.bin"_s}));
 }
 
 void TestSelection::folderNotThere()
@@ -260,16 +299,13 @@ void TestSelection::entryParsesBack_data()
 
     // Each name is selected by pattern 2; the characters around it are the point.
     const QStringList names = {
-        u"7380-v1#2.bin"_s,         u"7380-v1?x=2.bin"_s,
-        u"7380-v1%.bin"_s,          u"7380-v1%20x.bin"_s,
-        u"7380-v1%25.bin"_s,        u"7380-v1%zz.bin"_s,
-        u"7380-v1 a  b.bin"_s,      u"7380-v1 Grüße ñ 日本.bin"_s,
-        u"7380-v1[2].bin"_s,        u"7380-v1;a.bin"_s,
-        u"7380-v1&a.bin"_s,         u"7380-v1+a.bin"_s,
-        u"7380-v1=a.bin"_s,         u"7380-v1@a.bin"_s,
-        u"7380-v1\\a.bin"_s,        u"7380-v1:a.bin"_s,
-        u"7380-v1'\"<>{}|^`.bin"_s, u"#7380-v1.bin"_s,
-        u"?7380-v1.bin"_s,          u"%7380-v1.bin"_s,
+        u"7380-v1#2.bin"_s,        u"7380-v1?x=2.bin"_s,  u"7380-v1%.bin"_s,
+        u"7380-v1%20x.bin"_s,      u"7380-v1%25.bin"_s,   u"7380-v1%zz.bin"_s,
+        u"7380-v1%2F..%2Fx.bin"_s, u"7380-v1 a  b.bin"_s, u"7380-v1 Grüße ñ 日本.bin"_s,
+        u"7380-v1[2].bin"_s,       u"7380-v1;a.bin"_s,    u"7380-v1&a.bin"_s,
+        u"7380-v1+a.bin"_s,        u"7380-v1=a.bin"_s,    u"7380-v1@a.bin"_s,
+        u"7380-v1\\a.bin"_s,       u"7380-v1:a.bin"_s,    u"7380-v1'\"<>{}|^`.bin"_s,
+        u"#7380-v1.bin"_s,         u"?7380-v1.bin"_s,     u"%7380-v1.bin"_s,
         u"7380-v1.bin#"_s,
     };
     const QStringList folders = {
