@@ -56,7 +56,7 @@ void TestQTftp::classInfo()
     QCOMPARE(meta.superClass(), &QObject::staticMetaObject);
     QCOMPARE(meta.classInfoCount(), meta.classInfoOffset());
     QCOMPARE(meta.enumeratorCount(), meta.enumeratorOffset());
-    // Creatable by QML: one constructor-like path, the default parent.
+    // QML builds it without a parent; a parent given is kept.
     QTftp tftp;
     QCOMPARE(tftp.parent(), nullptr);
     QObject parent;
