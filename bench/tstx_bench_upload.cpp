@@ -5,7 +5,8 @@
 //   tstx_bench_upload FILE PORT
 //
 // Prints one line: "wall_s=T peak_kib=K bytes=N progress_signals=S status=TEXT".
-// Exits 0 only when the upload ended with "No Error" and the progress reached its final value.
+// Exits 0 only when the upload ended with "No Error" and the window would have seen the size,
+// then the progress from 0 up to exactly its final value before the run ended.
 
 #include "qtftp.h"
 
@@ -18,7 +19,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <cstdio>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -73,13 +74,24 @@ int main(int argc, char *argv[])
     tftp.setLocalAddress(u"127.0.0.1"_s);
     tftp.setRemotePort(quint16(port));
 
-    int progressSignals = 0;
-    QObject::connect(&tftp, &QTftp::fileProgressChanged, &app, [&] { ++progressSignals; });
+    // The window's view of the upload: the size first, then the progress from 0 to its end.
+    bool sizeSignalled = false;
+    QList<int> progressSeen;
+    QObject::connect(&tftp, &QTftp::fileSizeChanged, &app, [&] { sizeSignalled = true; });
+    QObject::connect(&tftp, &QTftp::fileProgressChanged, &app, [&](int progress) {
+        if (progressSeen.isEmpty() && !sizeSignalled)
+            progressSeen.append(-1); // marks a progress signal that came before the size
+        progressSeen.append(progress);
+    });
 
     QElapsedTimer clock;
     bool completed = false;
+    int progressAtCompletion = -1;
+    QString statusAtCompletion;
     QObject::connect(&tftp, &QTftp::updateCompleted, &app, [&] {
         completed = true;
+        progressAtCompletion = tftp.fileProgress();
+        statusAtCompletion = tftp.errorString();
         QCoreApplication::quit();
     });
     // A lost reply ends the upload after 10 s; this only guards against a hang of the tool.
@@ -94,15 +106,20 @@ int main(int argc, char *argv[])
     const int loopResult = QCoreApplication::exec();
     const double wallSeconds = double(clock.nsecsElapsed()) / 1e9;
 
-    const bool progressComplete = tftp.fileProgress() == finalProgress(file.size());
-    const bool ok = completed && loopResult == 0 && tftp.errorString() == u"No Error"_s
-        && tftp.fileSize() == file.size() && progressComplete;
+    const bool progressInOrder = !progressSeen.isEmpty() && progressSeen.constFirst() == 0
+        && std::is_sorted(progressSeen.cbegin(), progressSeen.cend());
+    const bool progressComplete = progressAtCompletion == finalProgress(file.size())
+        && progressSeen.constLast() == progressAtCompletion;
+    const bool ok = completed && loopResult == 0 && statusAtCompletion == u"No Error"_s
+        && tftp.fileSize() == file.size() && progressInOrder && progressComplete;
     QTextStream out(stdout);
     out << u"wall_s=%1 peak_kib=%2 bytes=%3 progress_signals=%4 status=%5\n"_s.arg(
         QString::number(wallSeconds, 'f', 3), QString::number(peakResidentKib()),
-        QString::number(file.size()), QString::number(progressSignals), tftp.errorString());
+        QString::number(file.size()), QString::number(progressSeen.size()), statusAtCompletion);
+    if (!progressInOrder)
+        err << "the progress did not start at 0 after the size, or went backwards\n";
     if (!progressComplete) {
-        err << "progress ended at " << tftp.fileProgress() << ", expected "
+        err << "progress at the end was " << progressAtCompletion << ", expected "
             << finalProgress(file.size()) << '\n';
     }
     return ok ? 0 : 1;
