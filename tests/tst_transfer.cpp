@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFutureWatcher>
+#include <QHostInfo>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QSignalSpy>
@@ -615,6 +616,8 @@ private slots:
         QTftp tftp;
         pointAt(tftp, device.port());
         const QString badName = u"bad..name"_s;
+        // Refused by Qt itself, before the system resolver is asked.
+        QCOMPARE(QHostInfo::fromName(badName).errorString(), u"Invalid hostname"_s);
         tftp.setRemoteAddress(badName);
         Upload upload;
         QString why;
