@@ -21,19 +21,35 @@ ApplicationWindow {
     header: ToolBar {
         id: toolBar
         objectName: "toolBar"
+        // Tall enough for the 24-pixel icons and a legible logo; the toolbar has two items, so
+        // it cannot take its height from its content.
+        contentHeight: 40
 
+        // The icons are black glyphs: tinted like the labels, they grey out with them.
         RowLayout {
             ToolButton {
                 objectName: "openButton"
+                padding: 8
+                icon.width: 24
+                icon.height: 24
+                icon.color: palette.buttonText
                 action: openAction
             }
             ToolButton {
                 objectName: "aboutButton"
+                padding: 8
+                icon.width: 24
+                icon.height: 24
+                icon.color: palette.buttonText
                 action: aboutAction
             }
             ToolSeparator {}
             ToolButton {
                 objectName: "quitButton"
+                padding: 8
+                icon.width: 24
+                icon.height: 24
+                icon.color: palette.buttonText
                 action: quitAction
             }
         }
