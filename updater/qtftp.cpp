@@ -6,6 +6,11 @@
 #include <QThread>
 #include <QUdpSocket>
 
+namespace {
+// How often the window's progress bar moves during an upload, at most: 50 times a second.
+constexpr qint64 progressDeliveryIntervalMs = 20;
+} // namespace
+
 QTftp::QTftp(QObject *parent)
     : QObject(parent)
 {
@@ -81,6 +86,9 @@ template<typename Apply> void QTftp::deliverToObjectThread(Apply &&apply)
 
 void QTftp::reportStatus(const QString &status)
 {
+    // The window sees the transfer's final progress before the status that ends it.
+    if (reportedProgress != deliveredProgress)
+        deliverFileProgress();
     deliverToObjectThread([this, status] { setStatus(status); });
 }
 
@@ -92,8 +100,24 @@ void QTftp::reportFileSize(int size)
     });
 }
 
+// Called once per block, tens of thousands of times a second on a fast link. Waking the object's
+// thread for each would cost as much as the transfer itself, so the progress is handed over at
+// the start of a transfer and then at most once per interval; the status report that ends the
+// transfer hands over the final value first.
 void QTftp::reportFileProgress(int progress)
 {
+    reportedProgress = progress;
+    if (progress != 0 && progressDeliveryClock.isValid()
+        && progressDeliveryClock.elapsed() < progressDeliveryIntervalMs)
+        return;
+    deliverFileProgress();
+}
+
+void QTftp::deliverFileProgress()
+{
+    const int progress = reportedProgress;
+    deliveredProgress = progress;
+    progressDeliveryClock.start();
     deliverToObjectThread([this, progress] {
         m_fileProgress = progress;
         emit fileProgressChanged(m_fileProgress);

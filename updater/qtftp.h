@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QObject>
 #include <QRegularExpression>
@@ -116,6 +117,7 @@ private:
     void reportStatus(const QString &status);
     void reportFileSize(int size);
     void reportFileProgress(int progress);
+    void deliverFileProgress();
     void reportLocalPort(quint16 port);
     template<typename Apply> void deliverToObjectThread(Apply &&apply);
 
@@ -132,5 +134,10 @@ private:
     std::unique_ptr<QUdpSocket> udpSocket;
     int m_fileSize = 1;
     int m_fileProgress = 0;
+    // Kept by the upload task alone: the progress it reported last, the last value it handed
+    // to the object's thread, and when it did.
+    int reportedProgress = 0;
+    int deliveredProgress = 0;
+    QElapsedTimer progressDeliveryClock;
     int replyTimeoutMs = 10000;
 };
