@@ -116,8 +116,13 @@ int main(int argc, char *argv[])
     out << u"wall_s=%1 peak_kib=%2 bytes=%3 progress_signals=%4 status=%5\n"_s.arg(
         QString::number(wallSeconds, 'f', 3), QString::number(peakResidentKib()),
         QString::number(file.size()), QString::number(progressSeen.size()), statusAtCompletion);
-    if (!progressInOrder)
-        err << "the progress did not start at 0 after the size, or went backwards\n";
+    if (!progressInOrder) {
+        err << "the progress did not start at 0 after the size, or went backwards; first values"
+               " (-1: before the size):";
+        for (int progress : progressSeen.first(std::min<qsizetype>(progressSeen.size(), 10)))
+            err << ' ' << progress;
+        err << '\n';
+    }
     if (!progressComplete) {
         err << "progress at the end was " << progressAtCompletion << ", expected "
             << finalProgress(file.size()) << '\n';
