@@ -7,8 +7,8 @@
 #include <QUdpSocket>
 
 namespace {
-// How often the window's progress bar moves during an upload, at most: 50 times a second.
-constexpr qint64 progressDeliveryIntervalMs = 20;
+// How often the window's progress bar moves during an upload: 50 times a second.
+constexpr int progressSampleIntervalMs = 20;
 } // namespace
 
 QTftp::QTftp(QObject *parent)
@@ -17,6 +17,8 @@ QTftp::QTftp(QObject *parent)
     // Filled once; the window offers the interfaces that exist when it opens.
     m_ifsList = interfaceEntries(systemInterfaces());
     connect(&futureWatcher, &QFutureWatcher<bool>::finished, this, &QTftp::futureFinishHandler);
+    progressTimer.setInterval(progressSampleIntervalMs);
+    connect(&progressTimer, &QTimer::timeout, this, [this] { publishTransferProgress(); });
 }
 
 QTftp::~QTftp()
@@ -86,10 +88,14 @@ template<typename Apply> void QTftp::deliverToObjectThread(Apply &&apply)
 
 void QTftp::reportStatus(const QString &status)
 {
-    // The window sees the transfer's final progress before the status that ends it.
-    if (reportedProgress != deliveredProgress)
-        deliverFileProgress();
-    deliverToObjectThread([this, status] { setStatus(status); });
+    deliverToObjectThread([this, status] {
+        // The window sees a transfer's final progress before the status that ends it.
+        if (progressTimer.isActive()) {
+            progressTimer.stop();
+            publishTransferProgress();
+        }
+        setStatus(status);
+    });
 }
 
 void QTftp::reportFileSize(int size)
@@ -100,28 +106,29 @@ void QTftp::reportFileSize(int size)
     });
 }
 
-// Called once per block, tens of thousands of times a second on a fast link. Waking the object's
-// thread for each would cost as much as the transfer itself, so the progress is handed over at
-// the start of a transfer and then at most once per interval; the status report that ends the
-// transfer hands over the final value first.
+// Called for every block, tens of thousands of times a second on a fast link: waking the GUI
+// thread for each would cost as much as the transfer itself. So the task only stores the value;
+// the start of a transfer is signalled at once, and then the GUI thread samples the value while
+// the transfer runs.
 void QTftp::reportFileProgress(int progress)
 {
-    reportedProgress = progress;
-    if (progress != 0 && progressDeliveryClock.isValid()
-        && progressDeliveryClock.elapsed() < progressDeliveryIntervalMs)
-        return;
-    deliverFileProgress();
+    transferProgress.store(progress, std::memory_order_relaxed);
+    if (progress == 0) {
+        deliverToObjectThread([this] {
+            m_fileProgress = 0;
+            emit fileProgressChanged(m_fileProgress);
+            progressTimer.start();
+        });
+    }
 }
 
-void QTftp::deliverFileProgress()
+void QTftp::publishTransferProgress()
 {
-    const int progress = reportedProgress;
-    deliveredProgress = progress;
-    progressDeliveryClock.start();
-    deliverToObjectThread([this, progress] {
-        m_fileProgress = progress;
-        emit fileProgressChanged(m_fileProgress);
-    });
+    const int progress = transferProgress.load(std::memory_order_relaxed);
+    if (progress == m_fileProgress)
+        return;
+    m_fileProgress = progress;
+    emit fileProgressChanged(m_fileProgress);
 }
 
 void QTftp::reportLocalPort(quint16 port)

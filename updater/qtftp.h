@@ -1,14 +1,15 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QObject>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <memory>
 
 class QUdpSocket;
@@ -117,7 +118,7 @@ private:
     void reportStatus(const QString &status);
     void reportFileSize(int size);
     void reportFileProgress(int progress);
-    void deliverFileProgress();
+    void publishTransferProgress();
     void reportLocalPort(quint16 port);
     template<typename Apply> void deliverToObjectThread(Apply &&apply);
 
@@ -134,10 +135,8 @@ private:
     std::unique_ptr<QUdpSocket> udpSocket;
     int m_fileSize = 1;
     int m_fileProgress = 0;
-    // Kept by the upload task alone: the progress it reported last, the last value it handed
-    // to the object's thread, and when it did.
-    int reportedProgress = 0;
-    int deliveredProgress = 0;
-    QElapsedTimer progressDeliveryClock;
+    // Written by the upload task for every block, read by the object's thread on progressTimer.
+    std::atomic<int> transferProgress = 0;
+    QTimer progressTimer;
     int replyTimeoutMs = 10000;
 };
