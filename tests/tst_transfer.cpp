@@ -551,6 +551,25 @@ private slots:
         QVERIFY2(upload.elapsedMs >= shortWaitMs, qPrintable(QString::number(upload.elapsedMs)));
     }
 
+    void progressShownWhileTheDeviceIsQuiet()
+    {
+        // The bar must not lag behind while the upload waits for a reply that is slow to come.
+        ScriptedDevice device;
+        QVERIFY2(device.isReady(), qPrintable(device.errorString()));
+        device.setScript(
+            {{ScriptedDevice::oack()}, {ScriptedDevice::ack(1)}, {ScriptedDevice::ack(2)}});
+        QTftp tftp;
+        tftp.setReplyTimeoutForTesting(3000);
+        pointAt(tftp, device.port());
+        QFutureWatcher<bool> watcher;
+        watcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), &QTftp::uploadFile,
+                                            &tftp, u"q.bin"_s, randomBytes(1500)));
+        QTRY_COMPARE_WITH_TIMEOUT(tftp.fileProgress(), 516 + 516 + 480, 1000);
+        QVERIFY(watcher.isRunning()); // still waiting for ACK 3
+        watcher.waitForFinished();
+        QVERIFY(!watcher.result());
+    }
+
     void noReplyWithinTheProductsWait()
     {
         // The one test that keeps the real wait of ten seconds.
