@@ -191,6 +191,8 @@ ApplicationWindow {
         id: aboutDialog
         objectName: "aboutDialog"
         modal: true
+        // Centred over the window rather than at its top-left corner, where it covered the toolbar.
+        anchors.centerIn: Overlay.overlay
 
         ColumnLayout {
             spacing: 16
