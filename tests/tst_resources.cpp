@@ -259,7 +259,7 @@ void TestResources::windowsIconFile()
     const QList<int> sizes = {256, 48, 32, 16};
     qsizetype expectedOffset = 6 + 4 * 16;
     for (int i = 0; i < 4; ++i) {
-        const char *entry = data + 6 + 16 * i;
+        const char *entry = data + 6 + 16 * qsizetype(i);
         const int size = sizes.at(i);
         const QString where = u"image %1 (%2 px)"_s.arg(i).arg(size);
         // Width and height bytes: 0 stands for 256.

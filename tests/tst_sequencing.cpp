@@ -212,7 +212,7 @@ private slots:
     {
         QFETCH(int, failingEntry);
         const QStringList expected = firmwareNames + QStringList {u"done"_s};
-        const QString failingName = expected.at(failingEntry);
+        const QString &failingName = expected.at(failingEntry);
         ScriptedDevice device;
         QVERIFY2(device.isReady(), qPrintable(device.errorString()));
         device.setFallback([failingName](const ScriptedDevice::Received &got) {

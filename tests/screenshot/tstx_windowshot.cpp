@@ -73,7 +73,7 @@ QObject *find(QObject *root, const char *name)
 
 QString makeSampleFolder(const QString &parent)
 {
-    const QString folder = QDir(parent).filePath(u"Tessaline firmware/2026-03"_s);
+    QString folder = QDir(parent).filePath(u"Tessaline firmware/2026-03"_s);
     QDir().mkpath(folder);
     const QList<std::pair<QString, int>> files {{u"7380-X-v1.2.bin"_s, 240000},
                                                 {u"7380-v1.2.bin"_s, 6000},
