@@ -4,6 +4,7 @@
 #include <QUdpSocket>
 
 #include <cstring>
+#include <utility>
 
 #if defined(Q_OS_WIN)
 #    include <winsock2.h>
@@ -22,9 +23,11 @@ static bool interruptedBySignal()
 #elif defined(Q_OS_UNIX)
 #    include <arpa/inet.h>
 #    include <cerrno>
+#    include <fcntl.h>
 #    include <netinet/in.h>
 #    include <poll.h>
 #    include <sys/socket.h>
+#    include <sys/time.h>
 #    define TSTX_NATIVE_SOCKETS 1
 using NativeSocket = int;
 using NativeLength = socklen_t;
@@ -53,14 +56,25 @@ DatagramChannel::DatagramChannel(QUdpSocket &socket)
 
 bool DatagramChannel::waitForDatagram(int timeoutMs)
 {
-    if (nativeWait(timeoutMs))
+    switch (nativeReceiveWithin(timeoutMs)) {
+    case Arrival::Received:
+        m_datagramTaken = true;
         return true;
+    case Arrival::NotReceived:
+        break;
+    case Arrival::Unsupported:
+        if (nativeWait(timeoutMs))
+            return true;
+        break;
+    }
     // Timed out or failed: the socket's own wait has the last word and records the reason.
     return m_socket.waitForReadyRead(m_descriptor == -1 ? timeoutMs : 0);
 }
 
 bool DatagramChannel::receive()
 {
+    if (std::exchange(m_datagramTaken, false))
+        return true;
     if (nativeReceive())
         return true;
     quint16 port = 0;
@@ -78,6 +92,64 @@ bool DatagramChannel::send(const QByteArray &packet, const QHostAddress &address
         return true;
     return m_socket.writeDatagram(packet, address, port) == packet.size();
 }
+
+#if defined(Q_OS_UNIX)
+
+// One blocking recvfrom, bounded by the socket's receive time-out, both waits for the reply and
+// takes it: one system call and one wake-up per reply instead of poll and then recvfrom. For that
+// the socket is switched to blocking mode once; it belongs to this transfer and dies with it.
+DatagramChannel::Arrival DatagramChannel::nativeReceiveWithin(int timeoutMs)
+{
+    if (m_descriptor == -1 || timeoutMs <= 0)
+        return Arrival::Unsupported;
+    if (!m_blocking) {
+        const int flags = ::fcntl(int(m_descriptor), F_GETFL);
+        if (flags == -1 || ::fcntl(int(m_descriptor), F_SETFL, flags & ~O_NONBLOCK) == -1)
+            return Arrival::Unsupported;
+        m_blocking = true;
+    }
+    // A signal can end the wait early: wait again for the time that is left.
+    const QDeadlineTimer deadline(timeoutMs);
+    int limitMs = timeoutMs;
+    for (;;) {
+        if (!setReceiveTimeout(limitMs))
+            return Arrival::Unsupported;
+        if (nativeReceive())
+            return Arrival::Received;
+        if (errno != EINTR)
+            return Arrival::NotReceived;
+        limitMs = int(deadline.remainingTime());
+        if (limitMs <= 0)
+            return Arrival::NotReceived;
+    }
+}
+
+bool DatagramChannel::setReceiveTimeout(int timeoutMs)
+{
+    if (timeoutMs == m_receiveTimeoutMs)
+        return true;
+    timeval limit {};
+    limit.tv_sec = time_t(timeoutMs / 1000);
+    limit.tv_usec = suseconds_t(timeoutMs % 1000) * 1000;
+    if (::setsockopt(int(m_descriptor), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit)) != 0)
+        return false;
+    m_receiveTimeoutMs = timeoutMs;
+    return true;
+}
+
+#else
+
+DatagramChannel::Arrival DatagramChannel::nativeReceiveWithin(int)
+{
+    return Arrival::Unsupported; // a wait, then a receive
+}
+
+bool DatagramChannel::setReceiveTimeout(int)
+{
+    return false;
+}
+
+#endif
 
 #if defined(TSTX_NATIVE_SOCKETS)
 

@@ -8,10 +8,11 @@ class QUdpSocket;
 
 // The three socket operations of a lock-step transfer: wait for a datagram, receive it, send one.
 //
-// The common case goes straight to the socket's native descriptor: one system call each, no
-// copies, one buffer for the whole transfer. Whenever the native call does not simply succeed,
-// the same operation is done through QUdpSocket, whose result is final and whose errorString()
-// then tells why it failed. So behaviour and error texts are the socket's own.
+// The common case goes straight to the socket's native descriptor: one system call each (on Unix
+// the wait and the receive are a single blocking call), no copies, one buffer for the whole
+// transfer. Whenever the native call does not simply succeed, the same operation is done through
+// QUdpSocket, whose result is final and whose errorString() then tells why it failed. So behaviour
+// and error texts are the socket's own.
 class DatagramChannel
 {
 public:
@@ -28,6 +29,9 @@ public:
     bool send(const QByteArray &packet, const QHostAddress &address, quint16 port);
 
 private:
+    enum class Arrival { Received, NotReceived, Unsupported };
+    Arrival nativeReceiveWithin(int timeoutMs);
+    bool setReceiveTimeout(int timeoutMs);
     bool nativeWait(int timeoutMs);
     bool nativeReceive();
     bool nativeSend(const QByteArray &packet, const QHostAddress &address, quint16 port);
@@ -38,4 +42,8 @@ private:
     QByteArray m_buffer;
     qsizetype m_datagramSize = 0;
     quint16 m_senderPort = 0;
+    // The wait already took the datagram: receive() hands it out.
+    bool m_datagramTaken = false;
+    bool m_blocking = false;
+    int m_receiveTimeoutMs = 0;
 };
