@@ -47,15 +47,6 @@ struct RunRecord
     QStringList statusesAtCompletion;
 };
 
-QStringList requestedNames(const ScriptedDevice &device)
-{
-    QStringList names;
-    for (const ScriptedDevice::Received &got : device.received()) {
-        if (got.opcode() == 2)
-            names.append(ScriptedDevice::requestedName(got));
-    }
-    return names;
-}
 } // namespace
 
 class TestSequencing : public QObject
@@ -158,7 +149,7 @@ private slots:
         QVERIFY(run.waitForEnd());
 
         const QStringList expected = (firmwareNames + QStringList {u"done"_s}).first(sent);
-        QCOMPARE(requestedNames(device), expected);
+        QCOMPARE(device.requestedNames(), expected);
         QCOMPARE(run.statusesAtCompletion, QStringList {status});
         QCOMPARE(tftp.currentFileIndex(), index);
         QByteArray delivered;

@@ -7,17 +7,11 @@
 // screen and stops it. Settings live in a temporary folder; the only device is a local one on
 // 127.0.0.1 that answers slowly, so "running" shows a run in its first file.
 
-#include "qtftp.h"
+#include "../support/loadedwindow.h"
+#include "../support/testsupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QGuiApplication>
-#include <QIcon>
 #include <QNetworkDatagram>
-#include <QNetworkInterface>
-#include <QQmlApplicationEngine>
-#include <QQuickWindow>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
@@ -28,8 +22,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// A slow device: acknowledges everything, each answer after a short delay, so a run of the
-// sample files stays in its first file long enough to be seen.
+// Acknowledges everything, each answer after a short delay, so a run of the sample files stays
+// in its first file long enough to be seen.
 class SlowDevice
 {
 public:
@@ -54,41 +48,13 @@ private:
                 ack[2] = bytes[2];
                 ack[3] = bytes[3];
             }
-            QTimer::singleShot(answerDelayMs, &m_socket, [this, ack, got] {
+            QTimer::singleShot(10, &m_socket, [this, ack, got] {
                 m_socket.writeDatagram(ack, got.senderAddress(), quint16(got.senderPort()));
             });
         }
     }
-    static constexpr int answerDelayMs = 10;
     QUdpSocket m_socket;
 };
-
-QObject *find(QObject *root, const char *name)
-{
-    QObject *found = root->findChild<QObject *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("the window has no item \"%s\"", name);
-    return found;
-}
-
-QString makeSampleFolder(const QString &parent)
-{
-    QString folder = QDir(parent).filePath(u"Tessaline firmware/2026-03"_s);
-    QDir().mkpath(folder);
-    const QList<std::pair<QString, int>> files {{u"7380-X-v1.2.bin"_s, 240000},
-                                                {u"7380-v1.2.bin"_s, 6000},
-                                                {u"7380KD-v1.0.bin"_s, 3000},
-                                                {u"7465-v3.1.bin"_s, 4000}};
-    for (const auto &[name, size] : files) {
-        QByteArray bytes(size, Qt::Uninitialized);
-        for (char &byte : bytes)
-            byte = char(QRandomGenerator::global()->bounded(256));
-        QFile file(QDir(folder).filePath(name));
-        if (file.open(QIODevice::WriteOnly))
-            file.write(bytes);
-    }
-    return folder;
-}
 
 } // namespace
 
@@ -106,39 +72,29 @@ int main(int argc, char *argv[])
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.path() + u"/config"_s));
 
     QGuiApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(u"Brindlemoor"_s);
-    QCoreApplication::setOrganizationDomain(u"brindlemoor.com"_s);
-    QCoreApplication::setApplicationName(u"TsTxUpdater"_s);
-    qmlRegisterType<QTftp>("com.brindlemoor.TsTxDownloader", 1, 0, "QTftp");
-    QQmlApplicationEngine engine;
-    QIcon::setThemeName(u"Win10"_s);
-    engine.load(QUrl(u"qrc:/main.qml"_s));
-    if (engine.rootObjects().isEmpty())
+    setUpAsTheProgramDoes();
+    LoadedWindow window;
+    if (!window.isLoaded())
         return 1;
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
-    window->setPosition(0, 0);
-    auto *updater = qobject_cast<QTftp *>(find(window, "qtftp"));
+    window.window()->setPosition(0, 0);
 
     SlowDevice device;
     if (state != "initial") {
-        // As the user does: pick the loopback interface, type the address, open a folder.
-        const QString loopback = QNetworkInterface::interfaceFromName(u"lo"_s).humanReadableName()
-            + u" -- 127.0.0.1"_s;
-        find(window, "interfaceList")
-            ->setProperty("currentIndex", int(updater->ifsList().indexOf(loopback)));
-        find(window, "addressField")->setProperty("text", u"127.0.0.1"_s);
-        updater->setRemotePort(device.port());
-
-        QObject *dialog = find(window, "openDialog");
-        QMetaObject::invokeMethod(find(window, "openAction"), "trigger");
-        dialog->setProperty("selectedFolder",
-                            QUrl::fromLocalFile(makeSampleFolder(scratch.path())));
-        QMetaObject::invokeMethod(dialog, "accept");
+        const QString folder = QDir(scratch.path()).filePath(u"Tessaline firmware/2026-03"_s);
+        QDir().mkpath(folder);
+        const QString failure
+            = TestSupport::writeFiles(folder,
+                                      {{u"7380-X-v1.2.bin"_s, TestSupport::randomBytes(240000)},
+                                       {u"7380-v1.2.bin"_s, TestSupport::randomBytes(6000)},
+                                       {u"7380KD-v1.0.bin"_s, TestSupport::randomBytes(3000)},
+                                       {u"7465-v3.1.bin"_s, TestSupport::randomBytes(4000)}});
+        if (!failure.isEmpty() || !window.prepareRun(device.port(), folder))
+            qFatal("cannot open the sample folder: %s", qPrintable(failure));
     }
     if (state == "running")
-        QMetaObject::invokeMethod(find(window, "startButton"), "clicked");
+        window.pressStart();
     else if (state == "about")
-        QMetaObject::invokeMethod(find(window, "aboutAction"), "trigger");
+        window.trigger(u"aboutAction"_s);
     else if (state != "initial" && state != "ready")
         qFatal("unknown state \"%s\"", state.constData());
 

@@ -22,6 +22,7 @@
 #include <QList>
 #include <QNetworkDatagram>
 #include <QString>
+#include <QStringList>
 #include <QUdpSocket>
 
 #include <functional>
@@ -119,6 +120,16 @@ public:
     }
 
     [[nodiscard]] const QList<Received> &received() const { return m_received; }
+    // The file names of the write requests received, in order.
+    [[nodiscard]] QStringList requestedNames() const
+    {
+        QStringList names;
+        for (const Received &got : m_received) {
+            if (got.opcode() == 2)
+                names.append(requestedName(got));
+        }
+        return names;
+    }
     // The payloads of the DATA packets received, in order.
     [[nodiscard]] QByteArray receivedData() const
     {
@@ -128,12 +139,6 @@ public:
                 data += datagram.payload();
         }
         return data;
-    }
-
-    // Sends a datagram from one of the device's sockets.
-    bool send(int socket, const QByteArray &bytes, const QHostAddress &to, quint16 port)
-    {
-        return m_sockets.at(size_t(socket))->writeDatagram(bytes, to, port) == bytes.size();
     }
 
     static QByteArray packet(quint16 opcode, quint16 number)
@@ -180,7 +185,8 @@ private:
                                                     : Step();
         for (const Reply &reply : replies) {
             const int from = reply.socket < 0 ? got.socket : reply.socket;
-            send(from, reply.bytes, got.senderAddress, got.senderPort);
+            m_sockets.at(size_t(from))
+                ->writeDatagram(reply.bytes, got.senderAddress, got.senderPort);
         }
     }
 
