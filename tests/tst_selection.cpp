@@ -1,5 +1,6 @@
 #include "fileselection.h"
 #include "qtftp.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,21 +10,9 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+using namespace TestSupport;
 
 namespace {
-
-// Creates each file (a few bytes) in folder; says which one failed.
-bool createFiles(const QString &folder, const QStringList &names, QString &why)
-{
-    for (const QString &name : names) {
-        QFile file(QDir(folder).filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write("firmware") != 8) {
-            why = u"cannot create %1: %2"_s.arg(file.fileName(), file.errorString());
-            return false;
-        }
-    }
-    return true;
-}
 
 // The entries that a listing of folder should give for names, in that order.
 QStringList entriesFor(const QString &folder, const QStringList &names)
@@ -62,8 +51,6 @@ private slots:
     // Which files, in which order
     void selection_data();
     void selection();
-    void ordinaryEntryText_data();
-    void ordinaryEntryText();
     void hiddenFilesAndSubfoldersLeftOut();
     void folderNotThere();
     void notALocalFileUrl();
@@ -72,18 +59,15 @@ private slots:
     void debugLog();
 
     // Entries that name exactly their file
-    void entryParsesBack_data();
-    void entryParsesBack();
+    void entryText_data();
+    void entryText();
     void encodedNameDoesNotMeetItsDecodedTwin();
 };
 
 void TestSelection::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    const QString testConfig
-        = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    QVERIFY2(QSettings().fileName().startsWith(testConfig), qPrintable(QSettings().fileName()));
-    QVERIFY2(testConfig.contains(u".qttest"_s), qPrintable(testConfig));
+    useTestSettings();
+    CHECK_OK(testSettingsProblem());
 }
 
 void TestSelection::selection_data()
@@ -142,61 +126,20 @@ void TestSelection::selection()
     QFETCH(QStringList, expected);
 
     QTemporaryDir folder;
-    QVERIFY2(folder.isValid(), qPrintable(folder.errorString()));
-    QString why;
-    QVERIFY2(createFiles(folder.path(), files, why), qPrintable(why));
+    CHECK_OK(writeFiles(folder.path(), files));
 
     QCOMPARE(listFolder(folder.path()), entriesFor(folder.path(), expected));
-}
-
-void TestSelection::ordinaryEntryText_data()
-{
-    QTest::addColumn<QString>("folderName");
-    QTest::addColumn<QString>("fileName");
-
-    const QStringList names = {
-        u"7380-v1.bin"_s,       u"Model 7380-v1.2_final copy.bin"_s,
-        u"  7380-v1  .bin"_s,   u"7465-v10.bin.bak"_s,
-        u"Größe 7380-v1.bin"_s,
-    };
-    for (const QString &folderName : {u"plain"_s, u"with blanks"_s, u"Größe_2-b.c"_s}) {
-        for (const QString &fileName : names)
-            QTest::addRow("%s in %s", qPrintable(fileName), qPrintable(folderName))
-                << folderName << fileName;
-    }
-}
-
-void TestSelection::ordinaryEntryText()
-{
-    QFETCH(QString, folderName);
-    QFETCH(QString, fileName);
-
-    // The entry is the folder URL's text, "/" and the name as the listing gives it.
-    QTemporaryDir root;
-    QVERIFY2(root.isValid(), qPrintable(root.errorString()));
-    QVERIFY(QDir(root.path()).mkdir(folderName));
-    const QString folderPath = QDir(root.path()).filePath(folderName);
-    QString why;
-    QVERIFY2(createFiles(folderPath, {fileName}, why), qPrintable(why));
-    const QUrl folderUrl = QUrl::fromLocalFile(folderPath);
-    QTftp tftp;
-    tftp.buildFileList(folderUrl);
-    QCOMPARE(tftp.firmwareList(), QStringList {folderUrl.toString() + u'/' + fileName});
-    QVERIFY(tftp.firmwareList().constFirst().startsWith(u"file:///"_s));
 }
 
 void TestSelection::hiddenFilesAndSubfoldersLeftOut()
 {
     QTemporaryDir folder;
-    QVERIFY2(folder.isValid(), qPrintable(folder.errorString()));
     const QDir dir(folder.path());
     // A folder with a firmware name, and one holding a firmware file: neither is listed.
     QVERIFY(dir.mkdir(u"7381-v1.bin"_s));
     QVERIFY(dir.mkdir(u"older"_s));
-    QString why;
-    QVERIFY2(createFiles(dir.filePath(u"older"_s), {u"7382-v1.bin"_s}, why), qPrintable(why));
-    QVERIFY2(createFiles(folder.path(), {u".7380-v1.bin"_s, u"7380-v2.bin"_s}, why),
-             qPrintable(why));
+    CHECK_OK(writeFiles(dir.filePath(u"older"_s), {u"7382-v1.bin"_s}));
+    CHECK_OK(writeFiles(folder.path(), {u".7380-v1.bin"_s, u"7380-v2.bin"_s}));
 
     QCOMPARE(listFolder(folder.path()), entriesFor(folder.path(), {u"7380-v2.bin"_s}));
 }
@@ -204,7 +147,6 @@ void TestSelection::hiddenFilesAndSubfoldersLeftOut()
 void TestSelection::folderNotThere()
 {
     QTemporaryDir parent;
-    QVERIFY2(parent.isValid(), qPrintable(parent.errorString()));
     QTftp tftp;
     QTest::ignoreMessage(QtDebugMsg, "QList()");
     QTest::ignoreMessage(QtDebugMsg, "dsda");
@@ -216,9 +158,7 @@ void TestSelection::notALocalFileUrl()
 {
     // No local path: the directory object stands for the working directory, which is listed.
     QTemporaryDir folder;
-    QVERIFY2(folder.isValid(), qPrintable(folder.errorString()));
-    QString why;
-    QVERIFY2(createFiles(folder.path(), {u"7380-v1.bin"_s, u"notes.txt"_s}, why), qPrintable(why));
+    CHECK_OK(writeFiles(folder.path(), {u"7380-v1.bin"_s, u"notes.txt"_s}));
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(folder.path()));
     QTftp tftp;
@@ -231,13 +171,10 @@ void TestSelection::notALocalFileUrl()
 void TestSelection::callingTwice()
 {
     QTemporaryDir folder;
-    QVERIFY2(folder.isValid(), qPrintable(folder.errorString()));
-    QString why;
-    QVERIFY2(createFiles(folder.path(),
-                         {u"7381-X-vA.bin"_s, u"7380-V-wrong.bin"_s, u"Old-7382-v9.BIN.bin"_s,
-                          u"7381KD-v1.bin"_s, u"7465-v1.bin"_s},
-                         why),
-             qPrintable(why));
+    CHECK_OK(
+        writeFiles(folder.path(),
+                   QStringList {u"7381-X-vA.bin"_s, u"7380-V-wrong.bin"_s, u"Old-7382-v9.BIN.bin"_s,
+                                u"7381KD-v1.bin"_s, u"7465-v1.bin"_s}));
 
     QTftp tftp;
     const qsizetype recordedBefore = QTftp::errorTolerantFiles.size();
@@ -264,10 +201,7 @@ void TestSelection::callingTwice()
 void TestSelection::secondaryNamesNotErrorTolerant()
 {
     QTemporaryDir folder;
-    QVERIFY2(folder.isValid(), qPrintable(folder.errorString()));
-    QString why;
-    QVERIFY2(createFiles(folder.path(), {u"7380KD-v1.bin"_s, u"7465-v1.bin"_s}, why),
-             qPrintable(why));
+    CHECK_OK(writeFiles(folder.path(), {u"7380KD-v1.bin"_s, u"7465-v1.bin"_s}));
     const qsizetype recordedBefore = QTftp::errorTolerantFiles.size();
     QCOMPARE(listFolder(folder.path()).size(), 2);
     QCOMPARE(QTftp::errorTolerantFiles.size(), recordedBefore);
@@ -276,10 +210,7 @@ void TestSelection::secondaryNamesNotErrorTolerant()
 void TestSelection::debugLog()
 {
     QTemporaryDir folder;
-    QVERIFY2(folder.isValid(), qPrintable(folder.errorString()));
-    QString why;
-    QVERIFY2(createFiles(folder.path(), {u"7465-v1.bin"_s, u"7380-v1.bin"_s}, why),
-             qPrintable(why));
+    CHECK_OK(writeFiles(folder.path(), {u"7465-v1.bin"_s, u"7380-v1.bin"_s}));
     const QStringList entries = entriesFor(folder.path(), {u"7380-v1.bin"_s, u"7465-v1.bin"_s});
 
     QTftp tftp;
@@ -292,13 +223,19 @@ void TestSelection::debugLog()
     QCOMPARE(capturedLines, (QStringList {listLine, u"dsda"_s}));
 }
 
-void TestSelection::entryParsesBack_data()
+void TestSelection::entryText_data()
 {
     QTest::addColumn<QString>("folderName");
     QTest::addColumn<QString>("fileName");
+    QTest::addColumn<bool>("plainText"); // the entry is the folder URL's text, "/" and the name
 
-    // Each name is selected by pattern 2; the characters around it are the point.
-    const QStringList names = {
+    const QStringList ordinaryNames = {
+        u"7380-v1.bin"_s,       u"Model 7380-v1.2_final copy.bin"_s,
+        u"  7380-v1  .bin"_s,   u"7465-v10.bin.bak"_s,
+        u"Größe 7380-v1.bin"_s,
+    };
+    // Each selected by pattern 2; the characters around it are the point.
+    const QStringList specialNames = {
         u"7380-v1#2.bin"_s,        u"7380-v1?x=2.bin"_s,  u"7380-v1%.bin"_s,
         u"7380-v1%20x.bin"_s,      u"7380-v1%25.bin"_s,   u"7380-v1%zz.bin"_s,
         u"7380-v1%2F..%2Fx.bin"_s, u"7380-v1 a  b.bin"_s, u"7380-v1 Grüße ñ 日本.bin"_s,
@@ -308,53 +245,49 @@ void TestSelection::entryParsesBack_data()
         u"#7380-v1.bin"_s,         u"?7380-v1.bin"_s,     u"%7380-v1.bin"_s,
         u"7380-v1.bin#"_s,
     };
-    const QStringList folders = {
-        u"plain"_s,
-        u"a#b?c%d%20e%25f g"_s,
-        u"Größe [1];&+=@\\"_s,
-    };
-    for (const QString &folderName : folders) {
-        for (const QString &fileName : names)
+    const QStringList ordinaryFolders = {u"plain"_s, u"with blanks"_s, u"Größe_2-b.c"_s};
+    const QStringList specialFolders = {u"a#b?c%d%20e%25f g"_s, u"Größe [1];&+=@\\"_s};
+    for (const QString &folderName : ordinaryFolders + specialFolders) {
+        for (const QString &fileName : ordinaryNames + specialNames)
             QTest::addRow("%s in %s", qPrintable(fileName), qPrintable(folderName))
-                << folderName << fileName;
+                << folderName << fileName
+                << (ordinaryFolders.contains(folderName) && ordinaryNames.contains(fileName));
     }
 }
 
-void TestSelection::entryParsesBack()
+void TestSelection::entryText()
 {
     QFETCH(QString, folderName);
     QFETCH(QString, fileName);
+    QFETCH(bool, plainText);
 
     QTemporaryDir root;
-    QVERIFY2(root.isValid(), qPrintable(root.errorString()));
     QVERIFY(QDir(root.path()).mkdir(folderName));
     const QString folderPath = QDir(root.path()).filePath(folderName);
-    QString why;
-    QVERIFY2(createFiles(folderPath, {fileName}, why), qPrintable(why));
+    CHECK_OK(writeFiles(folderPath, QStringList {fileName}));
 
     const QStringList entries = listFolder(folderPath);
     QCOMPARE(entries.size(), 1);
+    const QString entry = entries.constFirst();
+    QVERIFY(entry.startsWith(u"file:///"_s));
+    if (plainText)
+        QCOMPARE(entry, entriesFor(folderPath, {fileName}).constFirst());
     // Read back the way a run reads it.
-    const QUrl parsed(entries.constFirst(), QUrl::TolerantMode);
+    const QUrl parsed(entry, QUrl::TolerantMode);
     QVERIFY2(parsed.isValid(), qPrintable(parsed.errorString()));
     QCOMPARE(parsed.toLocalFile(), QDir(folderPath).filePath(fileName));
     QCOMPARE(parsed.fileName(QUrl::FullyDecoded), fileName);
-    QVERIFY2(QFile::exists(parsed.toLocalFile()), qPrintable(entries.constFirst()));
     QVERIFY(!parsed.hasQuery());
     QVERIFY(!parsed.hasFragment());
-
     // What the helper gives for this pair is what the listing holds.
-    QCOMPARE(firmwareEntry(QUrl::fromLocalFile(folderPath), fileName), entries.constFirst());
+    QCOMPARE(firmwareEntry(QUrl::fromLocalFile(folderPath), fileName), entry);
 }
 
 void TestSelection::encodedNameDoesNotMeetItsDecodedTwin()
 {
     // "%20" in a name must not turn into the blank of its neighbour.
     QTemporaryDir folder;
-    QVERIFY2(folder.isValid(), qPrintable(folder.errorString()));
-    QString why;
-    QVERIFY2(createFiles(folder.path(), {u"7380-v1 x.bin"_s, u"7380-v1%20x.bin"_s}, why),
-             qPrintable(why));
+    CHECK_OK(writeFiles(folder.path(), {u"7380-v1 x.bin"_s, u"7380-v1%20x.bin"_s}));
     const QStringList entries = listFolder(folder.path());
     QCOMPARE(entries.size(), 2);
     QStringList files;
