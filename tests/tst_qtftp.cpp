@@ -1,4 +1,5 @@
 #include "qtftp.h"
+#include "support/testsupport.h"
 
 #include <QMetaMethod>
 #include <QMetaProperty>
@@ -8,6 +9,7 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+using namespace TestSupport;
 
 // The surface that the window's QML reaches by name: checked through the meta-object, since a
 // renamed, reordered or retyped member breaks the window only when it runs.
@@ -29,24 +31,15 @@ private slots:
 
     // Values and the setter rule
     void initialValues();
-    void setRemotePort();
-    void setLocalPort();
-    void setRemoteAddressCaseCounts();
-    void setLocalAddressEmptyOnFreshObject();
-    void nullAndEmptyTextAreEqual();
-    void setIfsList();
-    void settersThroughProperties();
-    void updaterVersionNeverEmits();
+    void setterRule_data();
+    void setterRule();
+    void readOnlyPropertiesRefuseWrites();
 };
 
 void TestQTftp::initTestCase()
 {
-    QStandardPaths::setTestModeEnabled(true);
-    // Nothing here may touch the user's own settings.
-    const QString testConfig
-        = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    QVERIFY2(testConfig.contains(u".qttest"_s), qPrintable(testConfig));
-    QVERIFY2(QSettings().fileName().startsWith(testConfig), qPrintable(QSettings().fileName()));
+    useTestSettings();
+    CHECK_OK(testSettingsProblem());
 }
 
 void TestQTftp::classInfo()
@@ -244,127 +237,66 @@ void TestQTftp::initialValues()
     QCOMPARE(tftp.currentFileIndex(), 0);
 }
 
-void TestQTftp::setRemotePort()
+void TestQTftp::setterRule_data()
 {
-    QTftp tftp;
-    QSignalSpy spy(&tftp, &QTftp::remotePortChanged);
-    tftp.setRemotePort(69);
-    QCOMPARE(spy.count(), 0);
-    tftp.setRemotePort(70);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).value<quint16>(), quint16(70));
-    QCOMPARE(tftp.remotePort(), quint16(70));
-    tftp.setRemotePort(70);
-    QCOMPARE(spy.count(), 1);
-    tftp.setRemotePort(65535);
-    QCOMPARE(spy.count(), 2);
-    QCOMPARE(spy.at(1).at(0).value<quint16>(), quint16(65535));
-}
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QVariantList>("writes"); // an invalid value writes the current one again
+    QTest::addColumn<QVariantList>("emitted"); // the values the notify signal carries
 
-void TestQTftp::setLocalPort()
-{
-    QTftp tftp;
-    QSignalSpy spy(&tftp, &QTftp::localPortChanged);
-    tftp.setLocalPort(0);
-    QCOMPARE(spy.count(), 0);
-    tftp.setLocalPort(40000);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).value<quint16>(), quint16(40000));
-    tftp.setLocalPort(40000);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(tftp.localPort(), quint16(40000));
-}
-
-void TestQTftp::setRemoteAddressCaseCounts()
-{
-    QTftp tftp;
-    QSignalSpy spy(&tftp, &QTftp::remoteAddressChanged);
-    tftp.setRemoteAddress(u"device.local"_s);
-    QCOMPARE(spy.count(), 1);
-    tftp.setRemoteAddress(u"device.local"_s);
-    QCOMPARE(spy.count(), 1);
-    tftp.setRemoteAddress(u"Device.local"_s);
-    QCOMPARE(spy.count(), 2);
-    QCOMPARE(spy.at(1).at(0).toString(), u"Device.local"_s);
-    QCOMPARE(tftp.remoteAddress(), u"Device.local"_s);
-    // Not checked or normalised: any text is stored.
-    tftp.setRemoteAddress(u"  not an address "_s);
-    QCOMPARE(spy.count(), 3);
-    QCOMPARE(tftp.remoteAddress(), u"  not an address "_s);
-}
-
-void TestQTftp::setLocalAddressEmptyOnFreshObject()
-{
-    QTftp tftp;
-    QSignalSpy spy(&tftp, &QTftp::localAddressChanged);
-    tftp.setLocalAddress(u""_s);
-    QCOMPARE(spy.count(), 0);
-    tftp.setLocalAddress(u"127.0.0.1"_s);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toString(), u"127.0.0.1"_s);
-    tftp.setLocalAddress(QString());
-    QCOMPARE(spy.count(), 2);
-    QCOMPARE(tftp.localAddress(), QString());
-}
-
-void TestQTftp::nullAndEmptyTextAreEqual()
-{
-    QTftp tftp;
-    QSignalSpy spy(&tftp, &QTftp::remoteAddressChanged);
-    tftp.setRemoteAddress(QString());
-    tftp.setRemoteAddress(u""_s);
-    QCOMPARE(spy.count(), 0);
-}
-
-void TestQTftp::setIfsList()
-{
-    QTftp tftp;
+    const auto port = [](int value) {
+        return QVariant::fromValue(quint16(value));
+    };
+    QTest::addRow("remotePort") << "remotePort"_ba
+                                << QVariantList {port(69), port(70), port(70), port(65535)}
+                                << QVariantList {port(70), port(65535)};
+    QTest::addRow("localPort") << "localPort"_ba << QVariantList {port(0), port(40000), port(40000)}
+                               << QVariantList {port(40000)};
+    // Letter case counts; any text is stored, not checked or normalised.
+    QTest::addRow("remoteAddress")
+        << "remoteAddress"_ba
+        << QVariantList {u"device.local"_s, u"device.local"_s, u"Device.local"_s,
+                         u"  not an address "_s}
+        << QVariantList {u"device.local"_s, u"Device.local"_s, u"  not an address "_s};
+    QTest::addRow("remoteAddress, null and empty are equal")
+        << "remoteAddress"_ba << QVariantList {QString(), u""_s} << QVariantList {};
+    QTest::addRow("localAddress") << "localAddress"_ba
+                                  << QVariantList {u""_s, u"127.0.0.1"_s, QString()}
+                                  << QVariantList {u"127.0.0.1"_s, QString()};
     // Addresses from the documentation range: never an entry of a real machine.
     const QStringList entries = {u"test0 -- 192.0.2.1"_s, u"test1 -- 192.0.2.2"_s};
-    QSignalSpy spy(&tftp, &QTftp::ifsListChanged);
-    tftp.setIfsList(entries);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toStringList(), entries);
-    spy.clear();
-
-    // The list the object was built with, set again, is no change.
-    QTftp other;
-    QSignalSpy otherSpy(&other, &QTftp::ifsListChanged);
-    other.setIfsList(other.ifsList());
-    QCOMPARE(otherSpy.count(), 0);
-
-    tftp.setIfsList(entries);
-    QCOMPARE(spy.count(), 0);
-
     const QStringList reversed = {entries.at(1), entries.at(0)};
-    tftp.setIfsList(reversed);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toStringList(), reversed);
-    QCOMPARE(tftp.ifsList(), reversed);
-
-    tftp.setIfsList(reversed);
-    QCOMPARE(spy.count(), 1);
-
-    // Same entries but one letter's case: a different list.
-    tftp.setIfsList({entries.at(1), u"TEST0 -- 192.0.2.1"_s});
-    QCOMPARE(spy.count(), 2);
-    tftp.setIfsList({});
-    QCOMPARE(spy.count(), 3);
-    QCOMPARE(tftp.ifsList(), QStringList());
+    const QStringList otherCase = {entries.at(1), u"TEST0 -- 192.0.2.1"_s};
+    QTest::addRow("ifsList") << "ifsList"_ba
+                             << QVariantList {QVariant(), entries,   entries,      reversed,
+                                              reversed,   otherCase, QStringList()}
+                             << QVariantList {entries, reversed, otherCase, QStringList()};
 }
 
-void TestQTftp::settersThroughProperties()
+void TestQTftp::setterRule()
 {
-    // QML writes through the property system, which must reach the same setters.
-    QTftp tftp;
-    QSignalSpy portSpy(&tftp, &QTftp::remotePortChanged);
-    QVERIFY(tftp.setProperty("remotePort", QVariant::fromValue<quint16>(69)));
-    QCOMPARE(portSpy.count(), 0);
-    QVERIFY(tftp.setProperty("remotePort", QVariant::fromValue<quint16>(1069)));
-    QCOMPARE(portSpy.count(), 1);
-    QCOMPARE(tftp.remotePort(), quint16(1069));
+    QFETCH(QByteArray, name);
+    QFETCH(QVariantList, writes);
+    QFETCH(QVariantList, emitted);
 
-    // Read-only properties refuse writes and keep their values.
+    // Written through the property system, as QML writes, which reaches the setter.
+    QTftp tftp;
+    const QMetaProperty property = QTftp::staticMetaObject.property(
+        QTftp::staticMetaObject.indexOfProperty(name.constData()));
+    QSignalSpy spy(&tftp, property.notifySignal());
+    for (const QVariant &value : writes)
+        QVERIFY(tftp.setProperty(name.constData(), value.isValid() ? value : tftp.property(name)));
+    QVariantList carried;
+    for (const QList<QVariant> &signal : std::as_const(spy))
+        carried.append(signal.at(0));
+    QCOMPARE(carried, emitted);
+    if (!emitted.isEmpty())
+        QCOMPARE(tftp.property(name.constData()), emitted.constLast());
+}
+
+void TestQTftp::readOnlyPropertiesRefuseWrites()
+{
+    QTftp tftp;
+    QSignalSpy versionChanges(&tftp, &QTftp::updaterVersionChanged);
     QVERIFY(!tftp.setProperty("errorString", u"x"_s));
     QVERIFY(!tftp.setProperty("fileSize", 5));
     QVERIFY(!tftp.setProperty("fileProgress", 5));
@@ -372,18 +304,8 @@ void TestQTftp::settersThroughProperties()
     QCOMPARE(tftp.errorString(), u"Open a folder to begin"_s);
     QCOMPARE(tftp.fileSize(), 1);
     QCOMPARE(tftp.fileProgress(), 0);
-    QCOMPARE(tftp.property("updaterVersion").toString(), u"1.1.0.9.0.5"_s);
-}
-
-void TestQTftp::updaterVersionNeverEmits()
-{
-    QTftp tftp;
-    QSignalSpy spy(&tftp, &QTftp::updaterVersionChanged);
-    for (int i = 0; i < 5; ++i) {
-        QCOMPARE(tftp.property("updaterVersion").toString(), u"1.1.0.9.0.5"_s);
-        QCOMPARE(tftp.updaterVersion(), u"1.1.0.9.0.5"_s);
-    }
-    QCOMPARE(spy.count(), 0);
+    QCOMPARE(tftp.updaterVersion(), u"1.1.0.9.0.5"_s);
+    QCOMPARE(versionChanges.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestQTftp)
