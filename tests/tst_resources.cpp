@@ -80,10 +80,8 @@ private slots:
     void indexThemeBytes();
 
     // The pictures.
-    void pngHeader_data();
-    void pngHeader();
-    void transparentMonochromeGlyph_data();
-    void transparentMonochromeGlyph();
+    void picture_data();
+    void picture();
     void themeIconUnscaled_data();
     void themeIconUnscaled();
 
@@ -142,50 +140,33 @@ void TestResources::indexThemeBytes()
     QCOMPARE(resourceBytes(u":/icons/Win10/index.theme"_s), expected);
 }
 
-void TestResources::pngHeader_data()
+void TestResources::picture_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<int>("height");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("darkest"); // the highest channel value an inked pixel may have
 
-    QTest::addRow("logo") << u":/Brindlemoor.png"_s << 249 << 63;
+    QTest::addRow("logo") << u":/Brindlemoor.png"_s << QSize(249, 63) << 0x40;
     for (int size : iconSizes)
         for (const QString &name : iconNames)
             QTest::addRow("%dx%d/%s", size, size, qPrintable(name))
-                << iconPath(name, size) << size << size;
+                << iconPath(name, size) << QSize(size, size) << 0;
 }
 
-void TestResources::pngHeader()
+// The PNG header, and a black glyph on a transparent ground.
+void TestResources::picture()
 {
     QFETCH(QString, path);
-    QFETCH(int, width);
-    QFETCH(int, height);
+    QFETCH(QSize, size);
+    QFETCH(int, darkest);
 
     PngHeader header;
     QString why;
     QVERIFY2(readPngHeader(resourceBytes(path), header, why), qPrintable(path + u": "_s + why));
-    QCOMPARE(header.width, quint32(width));
-    QCOMPARE(header.height, quint32(height));
+    QCOMPARE(QSize(int(header.width), int(header.height)), size);
     QCOMPARE(header.bitDepth, 8);
     QCOMPARE(header.colourType, 6); // RGBA
     QCOMPARE(header.interlace, 0);
-}
-
-void TestResources::transparentMonochromeGlyph_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("darkest"); // the highest channel value an inked pixel may have
-
-    QTest::addRow("logo") << u":/Brindlemoor.png"_s << 0x40;
-    for (int size : iconSizes)
-        for (const QString &name : iconNames)
-            QTest::addRow("%dx%d/%s", size, size, qPrintable(name)) << iconPath(name, size) << 0;
-}
-
-void TestResources::transparentMonochromeGlyph()
-{
-    QFETCH(QString, path);
-    QFETCH(int, darkest);
 
     const QImage image = QImage(path).convertToFormat(QImage::Format_ARGB32);
     QVERIFY2(!image.isNull(), qPrintable(u"cannot decode "_s + path));
@@ -195,7 +176,6 @@ void TestResources::transparentMonochromeGlyph()
          {QPoint(0, 0), QPoint(right, 0), QPoint(0, bottom), QPoint(right, bottom)})
         QVERIFY2(qAlpha(image.pixel(corner)) == 0,
                  qPrintable(u"corner %1,%2 is not transparent"_s.arg(corner.x()).arg(corner.y())));
-
     int inked = 0;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
