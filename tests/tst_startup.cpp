@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/testsupport.h"
+
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -29,27 +31,22 @@ public:
         process.setProgram(program);
     }
 
-    // Runs the program until it ends by itself; says why not when it does not.
-    bool runToEnd(QString &why)
+    // Runs the program until it ends by itself; the failure, or an empty text.
+    QString runToEnd()
     {
         process.start();
-        if (!process.waitForStarted()) {
-            why = u"%1 did not start: %2"_s.arg(process.program(), process.errorString());
-            return false;
-        }
+        if (!process.waitForStarted())
+            return u"%1 did not start: %2"_s.arg(process.program(), process.errorString());
         if (!process.waitForFinished(endTimeoutMs)) {
-            why = u"%1 still runs after %2 ms; stderr: %3"_s.arg(process.program())
-                      .arg(endTimeoutMs)
-                      .arg(errors());
             process.kill();
             process.waitForFinished();
-            return false;
+            return u"%1 still ran after %2 ms; stderr: %3"_s.arg(process.program())
+                .arg(endTimeoutMs)
+                .arg(errors());
         }
-        if (process.exitStatus() != QProcess::NormalExit) {
-            why = u"%1 crashed; stderr: %2"_s.arg(process.program(), errors());
-            return false;
-        }
-        return true;
+        if (process.exitStatus() != QProcess::NormalExit)
+            return u"%1 crashed; stderr: %2"_s.arg(process.program(), errors());
+        return {};
     }
 
     [[nodiscard]] int exitCode() const { return process.exitCode(); }
@@ -74,9 +71,8 @@ class TestStartup : public QObject
 private slots:
     void init();
 
-    void windowThatCannotLoadExitsMinusOne();
-    void quitExitsZero();
-    void closingTheWindowExitsZero();
+    void variantEnds_data();
+    void variantEnds();
     void settingsAreRememberedBetweenRuns();
     void programLoadsItsWindow();
 
@@ -90,44 +86,39 @@ void TestStartup::init()
     QVERIFY2(configHome->isValid(), qPrintable(configHome->errorString()));
 }
 
-void TestStartup::windowThatCannotLoadExitsMinusOne()
+void TestStartup::variantEnds_data()
 {
-    ProgramRun run(QStringLiteral(TSTX_BROKEN_VARIANT), configHome->path());
-    QString why;
-    // Ending at all shows that no event loop ran: nothing would ever quit it.
-    QVERIFY2(run.runToEnd(why), qPrintable(why));
-    QCOMPARE(run.exitCode(), 255);
-    // The engine said why.
-    const QString errors = run.errors();
-    QVERIFY2(errors.contains(u"qrc:/main.qml"_s) && errors.contains(u"NoSuchElement"_s),
-             qPrintable(errors));
-}
-
-void TestStartup::quitExitsZero()
-{
-    ProgramRun run(QStringLiteral(TSTX_QUITTING_VARIANT), configHome->path());
-    QString why;
-    QVERIFY2(run.runToEnd(why), qPrintable(why));
-    QCOMPARE(run.exitCode(), 0);
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("messages"); // on stderr
+    // Ending at all shows that no event loop ran: nothing would ever quit it. The engine says why.
+    QTest::addRow("window that cannot load")
+        << QStringLiteral(TSTX_BROKEN_VARIANT) << 255
+        << QStringList {u"qrc:/main.qml"_s, u"NoSuchElement"_s};
     // The window got as far as its timer, with the updater type from the registered module.
-    const QString errors = run.errors();
-    QVERIFY2(errors.contains(u"remembered address: [] version: 1.1.0.9.0.5"_s), qPrintable(errors));
+    QTest::addRow("window quits") << QStringLiteral(TSTX_QUITTING_VARIANT) << 0
+                                  << QStringList {u"remembered address: [] version: 1.1.0.9.0.5"_s};
+    QTest::addRow("window closed") << QStringLiteral(TSTX_CLOSING_VARIANT) << 0 << QStringList();
 }
 
-void TestStartup::closingTheWindowExitsZero()
+void TestStartup::variantEnds()
 {
-    ProgramRun run(QStringLiteral(TSTX_CLOSING_VARIANT), configHome->path());
-    QString why;
-    QVERIFY2(run.runToEnd(why), qPrintable(why));
-    QCOMPARE(run.exitCode(), 0);
+    QFETCH(QString, program);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, messages);
+    ProgramRun run(program, configHome->path());
+    CHECK_OK(run.runToEnd());
+    QCOMPARE(run.exitCode(), exitCode);
+    const QString errors = run.errors();
+    for (const QString &message : messages)
+        QVERIFY2(errors.contains(message), qPrintable(errors));
 }
 
 void TestStartup::settingsAreRememberedBetweenRuns()
 {
-    QString why;
     {
         ProgramRun first(QStringLiteral(TSTX_QUITTING_VARIANT), configHome->path());
-        QVERIFY2(first.runToEnd(why), qPrintable(why));
+        CHECK_OK(first.runToEnd());
         QCOMPARE(first.exitCode(), 0);
     }
     // Stored under the program's identity, in the store the test gave it.
@@ -137,7 +128,7 @@ void TestStartup::settingsAreRememberedBetweenRuns()
     QCOMPARE(written.value(u"savedAddress"_s).toString(), u"127.0.0.2"_s);
 
     ProgramRun second(QStringLiteral(TSTX_QUITTING_VARIANT), configHome->path());
-    QVERIFY2(second.runToEnd(why), qPrintable(why));
+    CHECK_OK(second.runToEnd());
     QCOMPARE(second.exitCode(), 0);
     const QString errors = second.errors();
     QVERIFY2(errors.contains(u"remembered address: [127.0.0.2]"_s), qPrintable(errors));
