@@ -44,11 +44,6 @@ private:
     qsizetype length = 0;
 };
 
-Tftp::Reply readGuarded(const QByteArray &bytes)
-{
-    return GuardedDatagram(bytes).read();
-}
-
 // The DATA packets a transfer sends for fileData, block 1 first.
 QList<QByteArray> dataPackets(const QByteArray &fileData)
 {
@@ -75,287 +70,164 @@ class TestPackets : public QObject
     Q_OBJECT
 
 private slots:
-    // Write request
-    void doneWriteRequest();
-    void writeRequestOfThousandBytes();
-    void writeRequestLayout_data();
-    void writeRequestLayout();
-    void writeRequestUsesLocal8Bit();
+    void writeRequest_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<qint64>("fileSize");
+        QTest::addColumn<QByteArray>("expected");
 
-    // DATA
-    void dataPacketsOfThousandBytes();
-    void dataPacketHeader_data();
-    void dataPacketHeader();
-    void dataPacketReusesBuffer();
+        QTest::addRow("done") << u"done"_s << qint64(0)
+                              << QByteArray::fromHex("0002646F6E65006F63746574007473697A65003000");
+        QTest::addRow("1000 bytes") << u"7380-v1.bin"_s << qint64(1000)
+                                    << QByteArray("\0\0027380-v1.bin\0octet\0tsize\0"
+                                                  "1000\0",
+                                                  31);
+        // Four fields, each ending in a zero byte; the name in the local 8-bit encoding.
+        const auto request = [](const QString &name, const QByteArray &size) {
+            return "\0\2"_ba + name.toLocal8Bit() + "\0octet\0tsize\0"_ba + size + '\0';
+        };
+        QTest::addRow("empty file") << u"a.bin"_s << qint64(0) << request(u"a.bin"_s, "0");
+        QTest::addRow("one byte") << u"a.bin"_s << qint64(1) << request(u"a.bin"_s, "1");
+        QTest::addRow("one block") << u"a.bin"_s << qint64(512) << request(u"a.bin"_s, "512");
+        QTest::addRow("blank in name")
+            << u"my file.bin"_s << qint64(70000) << request(u"my file.bin"_s, "70000");
+        QTest::addRow("non-ASCII name")
+            << u"Grüße-7380-v1.bin"_s << qint64(3) << request(u"Grüße-7380-v1.bin"_s, "3");
+        QTest::addRow("largest file")
+            << u"7465-v2.bin"_s << Tftp::maxFileSize << request(u"7465-v2.bin"_s, "33553919");
+    }
 
-    // Replies
-    void opcodeMapping_data();
-    void opcodeMapping();
-    void acknowledgementNumber_data();
-    void acknowledgementNumber();
-    void errorReply_data();
-    void errorReply();
-    void shortDatagrams_data();
-    void shortDatagrams();
+    void writeRequest()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(qint64, fileSize);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(Tftp::writeRequest(fileName, fileSize), expected);
+        if (fileSize < 100000)
+            QCOMPARE(QTftp::buildWriteRequest(fileName, QByteArray(fileSize, 'x')), expected);
+    }
+
+    void dataPacketsOfThousandBytes()
+    {
+        QByteArray fileData(1000, Qt::Uninitialized);
+        for (int i = 0; i < fileData.size(); ++i)
+            fileData[i] = char(i * 7);
+        const QList<QByteArray> packets = dataPackets(fileData);
+        QCOMPARE(packets.size(), 2);
+        QCOMPARE(packets.at(0), "\0\3\0\1"_ba + fileData.first(512));
+        QCOMPARE(packets.at(1), "\0\3\0\2"_ba + fileData.sliced(512));
+        QCOMPARE(packets.at(1).size(), 492);
+    }
+
+    void dataPacketHeader_data()
+    {
+        QTest::addColumn<int>("block");
+        QTest::addColumn<QByteArray>("header");
+        QTest::addRow("block 1") << 1 << "\0\3\0\1"_ba;
+        QTest::addRow("block 255") << 255 << "\0\3\0\xff"_ba;
+        QTest::addRow("block 256") << 256 << "\0\3\1\0"_ba;
+        QTest::addRow("block 258") << 258 << "\0\3\1\2"_ba;
+        QTest::addRow("block 65535") << 65535 << "\0\3\xff\xff"_ba;
+    }
+
+    void dataPacketHeader()
+    {
+        QFETCH(int, block);
+        QFETCH(QByteArray, header);
+        QByteArray packet(600, 'f'); // a longer packet before must not leave its tail
+        Tftp::fillDataPacket(packet, quint16(block), "payload", 7);
+        QCOMPARE(packet, header + "payload");
+        // The last block of a file whose size is a multiple of 512 carries nothing.
+        Tftp::fillDataPacket(packet, quint16(block), nullptr, 0);
+        QCOMPARE(packet, header);
+    }
+
+    void reply_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("opcode");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("message");
+        using R = Tftp::Reply;
+        const auto two = [](int opcode) {
+            return QByteArray(1, char(opcode >> 8)) + char(opcode & 0xff);
+        };
+
+        // Each opcode, followed by the same bytes.
+        const QByteArray rest = "\0\7tsize\0"
+                                "5\0"_ba;
+        const QList<std::pair<int, R::Kind>> kinds = {{0, R::Unknown},
+                                                      {1, R::Unexpected},
+                                                      {2, R::Unexpected},
+                                                      {3, R::Unexpected},
+                                                      {6, R::OptionAcknowledgement},
+                                                      {7, R::Unknown},
+                                                      {8, R::Unknown},
+                                                      {9, R::Unknown},
+                                                      {256, R::Unknown},
+                                                      {1028, R::Unknown},
+                                                      {65535, R::Unknown}};
+        for (const auto &[opcode, kind] : kinds)
+            QTest::addRow("opcode %d", opcode)
+                << two(opcode) + rest << int(kind) << opcode << 0 << QString();
+
+        QTest::addRow("opcode 4") << two(4) + rest << int(R::Acknowledgement) << 4 << 7
+                                  << QString();
+        QTest::addRow("opcode 5") << two(5) + rest << int(R::ErrorReply) << 5 << 7 << u"tsize"_s;
+        QTest::addRow("ACK 0") << "\0\4\0\0"_ba << int(R::Acknowledgement) << 4 << 0 << QString();
+        QTest::addRow("ACK 258") << "\0\4\1\2"_ba << int(R::Acknowledgement) << 4 << 258
+                                 << QString();
+        QTest::addRow("ACK 65535")
+            << "\0\4\xff\xff"_ba << int(R::Acknowledgement) << 4 << 65535 << QString();
+        QTest::addRow("ACK, trailing bytes ignored")
+            << "\0\4\0\5\1\2\3"_ba << int(R::Acknowledgement) << 4 << 5 << QString();
+
+        const int error = int(R::ErrorReply);
+        QTest::addRow("ERROR, terminated message")
+            << "\0\5\0\2Access violation\0"_ba << error << 5 << 2 << u"Access violation"_s;
+        QTest::addRow("ERROR, no terminating zero")
+            << "\0\5\0\1File not found"_ba << error << 5 << 1 << u"File not found"_s;
+        QTest::addRow("ERROR, nothing after the code")
+            << "\0\5\0\3"_ba << error << 5 << 3 << QString();
+        QTest::addRow("ERROR, only the zero") << "\0\5\0\0\0"_ba << error << 5 << 0 << QString();
+        QTest::addRow("ERROR, text after the zero ignored")
+            << "\0\5\1\0Disk full\0junk"_ba << error << 5 << 256 << u"Disk full"_s;
+        QTest::addRow("ERROR, UTF-8 message")
+            << "\0\5\0\0"_ba + u"Größe"_s.toUtf8() + '\0' << error << 5 << 0 << u"Größe"_s;
+        QTest::addRow("ERROR 65535") << "\0\5\xff\xff"
+                                        "x"_ba
+                                     << error << 5 << 65535 << u"x"_s;
+
+        // Every datagram of 0 to 3 bytes: an opcode needs 2 bytes, the number of an ACK or ERROR
+        // 2 more; the others are read by their opcode alone. Nothing not in it is reported.
+        const int malformed = int(R::Malformed);
+        QTest::addRow("empty") << QByteArray() << malformed << 0 << 0 << QString();
+        QTest::addRow("1 byte 00") << "\0"_ba << malformed << 0 << 0 << QString();
+        QTest::addRow("1 byte ff") << "\xff"_ba << malformed << 0 << 0 << QString();
+        for (const auto &[opcode, kind] :
+             kinds + QList<std::pair<int, R::Kind>> {{4, R::Malformed}, {5, R::Malformed}}) {
+            QTest::addRow("2 bytes, opcode %d", opcode)
+                << two(opcode) << int(kind) << opcode << 0 << QString();
+            QTest::addRow("3 bytes, opcode %d", opcode)
+                << two(opcode) + '\1' << int(kind) << opcode << 0 << QString();
+        }
+    }
+
+    void reply()
+    {
+        QFETCH(QByteArray, datagram);
+        QFETCH(int, kind);
+        QFETCH(int, opcode);
+        QFETCH(int, number);
+        QFETCH(QString, message);
+        const Tftp::Reply reply = GuardedDatagram(datagram).read();
+        QCOMPARE(int(reply.kind), kind);
+        QCOMPARE(int(reply.opcode), opcode);
+        QCOMPARE(int(reply.number), number);
+        QCOMPARE(reply.message, message);
+    }
 };
-
-void TestPackets::doneWriteRequest()
-{
-    const QByteArray expected = QByteArray::fromHex("0002646F6E65006F6374657400747369"
-                                                    "7A65003000");
-    QCOMPARE(expected.size(), 21);
-    QCOMPARE(QTftp::buildWriteRequest(u"done"_s, QByteArray()), expected);
-    QCOMPARE(Tftp::writeRequest(u"done"_s, 0), expected);
-}
-
-void TestPackets::writeRequestOfThousandBytes()
-{
-    const QByteArray request = QTftp::buildWriteRequest(u"7380-v1.bin"_s, QByteArray(1000, 'x'));
-    QByteArray expected("\x00\x02", 2);
-    expected.append("7380-v1.bin").append('\0');
-    expected.append("octet").append('\0');
-    expected.append("tsize").append('\0');
-    expected.append("1000").append('\0');
-    QCOMPARE(request, expected);
-    QCOMPARE(request.size(), qsizetype(11 + 4 + 16));
-}
-
-void TestPackets::writeRequestLayout_data()
-{
-    QTest::addColumn<QString>("fileName");
-    QTest::addColumn<qint64>("fileSize");
-    QTest::addColumn<QByteArray>("sizeDigits");
-
-    QTest::addRow("empty file") << u"a.bin"_s << qint64(0) << QByteArray("0");
-    QTest::addRow("one byte") << u"a.bin"_s << qint64(1) << QByteArray("1");
-    QTest::addRow("one block") << u"a.bin"_s << qint64(512) << QByteArray("512");
-    QTest::addRow("largest file") << u"7465-v2.bin"_s << Tftp::maxFileSize
-                                  << QByteArray("33553919");
-    QTest::addRow("blank in name") << u"my file.bin"_s << qint64(70000) << QByteArray("70000");
-}
-
-void TestPackets::writeRequestLayout()
-{
-    QFETCH(QString, fileName);
-    QFETCH(qint64, fileSize);
-    QFETCH(QByteArray, sizeDigits);
-
-    const QByteArray request = Tftp::writeRequest(fileName, fileSize);
-    const QByteArray name = fileName.toLocal8Bit();
-    QCOMPARE(request.size(), name.size() + sizeDigits.size() + 16);
-    QCOMPARE(request.left(2), QByteArray("\x00\x02", 2));
-    const QList<QByteArray> fields = request.mid(2).split('\0');
-    // Four NUL-terminated fields, so splitting leaves an empty piece after the last NUL.
-    QCOMPARE(fields, (QList<QByteArray> {name, "octet", "tsize", sizeDigits, QByteArray()}));
-}
-
-void TestPackets::writeRequestUsesLocal8Bit()
-{
-    const QString fileName = u"Grüße-7380-v1.bin"_s;
-    const QByteArray request = QTftp::buildWriteRequest(fileName, QByteArray(3, 'x'));
-    const QByteArray name = fileName.toLocal8Bit();
-    QCOMPARE(request.mid(2, name.size()), name);
-    QCOMPARE(request.at(2 + name.size()), '\0');
-    QCOMPARE(request.size(), name.size() + 1 + 16);
-}
-
-void TestPackets::dataPacketsOfThousandBytes()
-{
-    QByteArray fileData(1000, Qt::Uninitialized);
-    for (int i = 0; i < fileData.size(); ++i)
-        fileData[i] = char(i * 7);
-
-    const QList<QByteArray> packets = dataPackets(fileData);
-    QCOMPARE(packets.size(), 2);
-    QCOMPARE(packets.at(0).size(), 516);
-    QCOMPARE(packets.at(1).size(), 492);
-    QCOMPARE(packets.at(0).left(4), QByteArray("\x00\x03\x00\x01", 4));
-    QCOMPARE(packets.at(1).left(4), QByteArray("\x00\x03\x00\x02", 4));
-    QCOMPARE(packets.at(0).mid(4) + packets.at(1).mid(4), fileData);
-}
-
-void TestPackets::dataPacketHeader_data()
-{
-    QTest::addColumn<int>("block");
-    QTest::addColumn<QByteArray>("header");
-
-    QTest::addRow("block 1") << 1 << QByteArray("\x00\x03\x00\x01", 4);
-    QTest::addRow("block 255") << 255 << QByteArray("\x00\x03\x00\xff", 4);
-    QTest::addRow("block 256") << 256 << QByteArray("\x00\x03\x01\x00", 4);
-    QTest::addRow("block 258") << 258 << QByteArray("\x00\x03\x01\x02", 4);
-    QTest::addRow("block 65535") << 65535 << QByteArray("\x00\x03\xff\xff", 4);
-}
-
-void TestPackets::dataPacketHeader()
-{
-    QFETCH(int, block);
-    QFETCH(QByteArray, header);
-
-    const QByteArray payload("payload");
-    QByteArray packet;
-    Tftp::fillDataPacket(packet, quint16(block), payload.constData(), payload.size());
-    QCOMPARE(packet, header + payload);
-
-    // The last block of a file whose size is a multiple of 512 carries nothing.
-    Tftp::fillDataPacket(packet, quint16(block), nullptr, 0);
-    QCOMPARE(packet, header);
-}
-
-void TestPackets::dataPacketReusesBuffer()
-{
-    const QByteArray full(512, 'f');
-    QByteArray packet;
-    Tftp::fillDataPacket(packet, 1, full.constData(), full.size());
-    QCOMPARE(packet.size(), 516);
-    // A shorter block after a full one must not keep the old tail.
-    const QByteArray tail("end");
-    Tftp::fillDataPacket(packet, 2, tail.constData(), tail.size());
-    QCOMPARE(packet, QByteArray("\x00\x03\x00\x02", 4) + tail);
-}
-
-void TestPackets::opcodeMapping_data()
-{
-    QTest::addColumn<int>("opcode");
-    QTest::addColumn<int>("kind");
-
-    QTest::addRow("0") << 0 << int(Tftp::Reply::Unknown);
-    QTest::addRow("1 RRQ") << 1 << int(Tftp::Reply::Unexpected);
-    QTest::addRow("2 WRQ") << 2 << int(Tftp::Reply::Unexpected);
-    QTest::addRow("3 DATA") << 3 << int(Tftp::Reply::Unexpected);
-    QTest::addRow("4 ACK") << 4 << int(Tftp::Reply::Acknowledgement);
-    QTest::addRow("5 ERROR") << 5 << int(Tftp::Reply::ErrorReply);
-    QTest::addRow("6 OACK") << 6 << int(Tftp::Reply::OptionAcknowledgement);
-    QTest::addRow("7") << 7 << int(Tftp::Reply::Unknown);
-    QTest::addRow("8") << 8 << int(Tftp::Reply::Unknown);
-    QTest::addRow("9") << 9 << int(Tftp::Reply::Unknown);
-    QTest::addRow("256 (high byte only)") << 256 << int(Tftp::Reply::Unknown);
-    QTest::addRow("1028 (ACK in the high byte)") << 1028 << int(Tftp::Reply::Unknown);
-    QTest::addRow("65535") << 65535 << int(Tftp::Reply::Unknown);
-}
-
-void TestPackets::opcodeMapping()
-{
-    QFETCH(int, opcode);
-    QFETCH(int, kind);
-
-    QByteArray datagram;
-    datagram.append(char(opcode >> 8)).append(char(opcode & 0xff));
-    datagram.append("\x00\x07"
-                    "tsize\x00"
-                    "5\x00",
-                    10);
-    const Tftp::Reply reply = readGuarded(datagram);
-    QCOMPARE(int(reply.kind), kind);
-    QCOMPARE(int(reply.opcode), opcode);
-}
-
-void TestPackets::acknowledgementNumber_data()
-{
-    QTest::addColumn<QByteArray>("datagram");
-    QTest::addColumn<int>("block");
-
-    QTest::addRow("block 0") << QByteArray("\x00\x04\x00\x00", 4) << 0;
-    QTest::addRow("block 1") << QByteArray("\x00\x04\x00\x01", 4) << 1;
-    QTest::addRow("block 258") << QByteArray("\x00\x04\x01\x02", 4) << 258;
-    QTest::addRow("block 65535") << QByteArray("\x00\x04\xff\xff", 4) << 65535;
-    QTest::addRow("trailing bytes ignored") << QByteArray("\x00\x04\x00\x05\x01\x02\x03", 7) << 5;
-}
-
-void TestPackets::acknowledgementNumber()
-{
-    QFETCH(QByteArray, datagram);
-    QFETCH(int, block);
-
-    const Tftp::Reply reply = readGuarded(datagram);
-    QCOMPARE(reply.kind, Tftp::Reply::Acknowledgement);
-    QCOMPARE(int(reply.number), block);
-}
-
-void TestPackets::errorReply_data()
-{
-    QTest::addColumn<QByteArray>("datagram");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("message");
-
-    QTest::addRow("terminated message") << QByteArray("\x00\x05\x00\x02"
-                                                      "Access violation\x00",
-                                                      21)
-                                        << 2 << u"Access violation"_s;
-    QTest::addRow("no terminating zero") << QByteArray("\x00\x05\x00\x01"
-                                                       "File not found",
-                                                       18)
-                                         << 1 << u"File not found"_s;
-    QTest::addRow("nothing after the code") << QByteArray("\x00\x05\x00\x03", 4) << 3 << QString();
-    QTest::addRow("only the zero") << QByteArray("\x00\x05\x00\x00\x00", 5) << 0 << QString();
-    QTest::addRow("text after the zero ignored") << QByteArray("\x00\x05\x01\x00"
-                                                               "Disk full\x00junk",
-                                                               18)
-                                                 << 256 << u"Disk full"_s;
-    QTest::addRow("UTF-8 message")
-        << (QByteArray("\x00\x05\x00\x00", 4) + u"Größe"_s.toUtf8() + QByteArray(1, '\0')) << 0
-        << u"Größe"_s;
-    QTest::addRow("code 65535") << QByteArray("\x00\x05\xff\xff"
-                                              "x",
-                                              5)
-                                << 65535 << u"x"_s;
-}
-
-void TestPackets::errorReply()
-{
-    QFETCH(QByteArray, datagram);
-    QFETCH(int, code);
-    QFETCH(QString, message);
-
-    const Tftp::Reply reply = readGuarded(datagram);
-    QCOMPARE(reply.kind, Tftp::Reply::ErrorReply);
-    QCOMPARE(int(reply.number), code);
-    QCOMPARE(reply.message, message);
-}
-
-void TestPackets::shortDatagrams_data()
-{
-    QTest::addColumn<QByteArray>("datagram");
-    QTest::addColumn<int>("kind");
-
-    // Every datagram of 0 to 3 bytes: an opcode needs 2 bytes, the number of an ACK or ERROR 2
-    // more. RRQ, WRQ, DATA, OACK and unknown opcodes are read by their opcode alone.
-    QTest::addRow("empty") << QByteArray() << int(Tftp::Reply::Malformed);
-    for (int first = 0; first < 256; first += 255) {
-        const QByteArray one(1, char(first));
-        QTest::addRow("1 byte %02x", first) << one << int(Tftp::Reply::Malformed);
-    }
-    const QList<QPair<int, Tftp::Reply::Kind>> byOpcode = {
-        {0, Tftp::Reply::Unknown},
-        {1, Tftp::Reply::Unexpected},
-        {2, Tftp::Reply::Unexpected},
-        {3, Tftp::Reply::Unexpected},
-        {4, Tftp::Reply::Malformed},
-        {5, Tftp::Reply::Malformed},
-        {6, Tftp::Reply::OptionAcknowledgement},
-        {7, Tftp::Reply::Unknown},
-        {65535, Tftp::Reply::Unknown},
-    };
-    for (const auto &[opcode, kind] : byOpcode) {
-        QByteArray two;
-        two.append(char(opcode >> 8)).append(char(opcode & 0xff));
-        QTest::addRow("2 bytes, opcode %d", opcode) << two << int(kind);
-        QTest::addRow("3 bytes, opcode %d", opcode) << (two + '\x01') << int(kind);
-    }
-}
-
-void TestPackets::shortDatagrams()
-{
-    QFETCH(QByteArray, datagram);
-    QFETCH(int, kind);
-
-    const Tftp::Reply reply = readGuarded(datagram);
-    QCOMPARE(int(reply.kind), kind);
-    // Nothing that is not in the datagram is ever reported.
-    QCOMPARE(reply.number, quint16(0));
-    QVERIFY(reply.message.isEmpty());
-    if (datagram.size() >= 2)
-        QCOMPARE(int(reply.opcode), (quint8(datagram.at(0)) << 8) | quint8(datagram.at(1)));
-}
 
 QTEST_APPLESS_MAIN(TestPackets)
 #include "tst_packets.moc"
