@@ -4,12 +4,6 @@
 // datagram it receives with the replies of the next step of a script, from the socket the step
 // names, and records everything it received.
 //
-//     ScriptedDevice device;
-//     QVERIFY2(device.isReady(), qPrintable(device.errorString()));
-//     device.setScript({ { ScriptedDevice::ack(0) },   // answers the write request
-//                        { ScriptedDevice::ack(1) } }); // answers DATA 1
-//     tftp.setRemotePort(device.port());
-//
 // Steps are used one per received datagram; an empty step stays silent. After the last step the
 // fallback answers (setFallback), or the device stays silent when there is none;
 // setAcknowledgeRest(true) makes the fallback acknowledge every write request (ACK 0) and every

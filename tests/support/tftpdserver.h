@@ -1,19 +1,8 @@
 #pragma once
 
 // A real TFTP server for tests: tftpd-hpa on 127.0.0.1, on a free port, writing into a
-// temporary folder of its own.
-//
-//     TftpdServer server; // or TftpdServer server(TftpdServer::Mode::RefuseTsize);
-//     QVERIFY2(server.start(), qPrintable(server.errorString()));
-//     tftp.setRemoteAddress(u"127.0.0.1"_s);
-//     tftp.setRemotePort(server.port());
-//     ... upload ...
-//     QVERIFY2(server.waitForFile(u"name.bin"_s, expectedSize), ...);
-//     QCOMPARE(server.receivedFile(u"name.bin"_s), sentBytes);
-//
-// The server is stopped when the object goes (or by stop()). tftpd-hpa does not overwrite a file
-// it created before, so each upload within one server's life needs a name of its own (or call
-// removeReceivedFiles() in between).
+// temporary folder of its own; stopped when the object goes. It does not overwrite a file it
+// created before, so each upload within one server's life needs a name of its own.
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -22,8 +11,6 @@
 #include <QHostAddress>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -46,47 +33,45 @@ public:
     // Starts in.tftpd and returns once it answers requests; false (see errorString) otherwise.
     bool start()
     {
+        using namespace Qt::StringLiterals;
         stop();
-        const QString program = findProgram();
+        QString program = QStandardPaths::findExecutable(u"in.tftpd"_s);
+        if (program.isEmpty())
+            program = QStandardPaths::findExecutable(u"in.tftpd"_s, {u"/usr/sbin"_s, u"/sbin"_s});
         if (program.isEmpty()) {
-            m_error = QStringLiteral("in.tftpd not found: install tftpd-hpa (scripts/setup)");
+            m_error = u"in.tftpd not found: install tftpd-hpa (scripts/setup)"_s;
             return false;
         }
         if (!m_folder.isValid()) {
-            m_error = QStringLiteral("no temporary folder: ") + m_folder.errorString();
+            m_error = u"no temporary folder: "_s + m_folder.errorString();
             return false;
         }
-        // The free port is chosen before the server binds it; another program could take it in
-        // between, so a few attempts are made.
+        // Another program could take the free port before the server binds it: a few attempts.
         for (int attempt = 0; attempt < 3; ++attempt) {
-            m_port = freePort();
-            if (m_port == 0) {
-                m_error = QStringLiteral("no free UDP port on 127.0.0.1");
+            QUdpSocket probe;
+            if (!probe.bind(QHostAddress::LocalHost, 0)) {
+                m_error = u"no free UDP port on 127.0.0.1"_s;
                 return false;
             }
+            m_port = probe.localPort();
+            probe.close();
             QStringList arguments {
-                QStringLiteral("--foreground"), QStringLiteral("--listen"),
-                QStringLiteral("--address"),    QStringLiteral("127.0.0.1:%1").arg(m_port),
-                QStringLiteral("--create"),     QStringLiteral("--secure"),
-                QStringLiteral("--user"),       QStringLiteral("root")};
+                u"--foreground"_s, u"--listen"_s, u"--address"_s, u"127.0.0.1:%1"_s.arg(m_port),
+                u"--create"_s,     u"--secure"_s, u"--user"_s,    u"root"_s};
             if (m_mode == Mode::RefuseTsize)
-                arguments << QStringLiteral("--refuse") << QStringLiteral("tsize");
-            arguments << m_folder.path();
-            m_process.setProgram(program);
-            m_process.setArguments(arguments);
+                arguments << u"--refuse"_s << u"tsize"_s;
             m_process.setProcessChannelMode(QProcess::MergedChannels);
-            m_process.start();
+            m_process.start(program, arguments << m_folder.path());
             if (!m_process.waitForStarted(5000)) {
-                m_error = QStringLiteral("in.tftpd did not start: ") + m_process.errorString();
+                m_error = u"in.tftpd did not start: "_s + m_process.errorString();
                 return false;
             }
             if (waitUntilServing(5000))
                 return true;
             const QByteArray output = m_process.readAll();
             stop();
-            m_error = QStringLiteral("in.tftpd did not answer on port %1: %2")
-                          .arg(m_port)
-                          .arg(QString::fromLocal8Bit(output));
+            m_error = u"in.tftpd did not answer on port %1: %2"_s.arg(m_port).arg(
+                QString::fromLocal8Bit(output));
         }
         return false;
     }
@@ -102,7 +87,6 @@ public:
         }
     }
 
-    [[nodiscard]] bool isRunning() const { return m_process.state() == QProcess::Running; }
     [[nodiscard]] quint16 port() const { return m_port; }
     [[nodiscard]] QString directory() const { return m_folder.path(); }
     [[nodiscard]] QString errorString() const { return m_error; }
@@ -119,15 +103,12 @@ public:
     [[nodiscard]] bool waitForFile(const QString &name, qint64 size, int timeoutMs = 5000) const
     {
         const QString path = QDir(m_folder.path()).filePath(name);
-        const QDeadlineTimer deadline(timeoutMs);
-        for (;;) {
-            const QFileInfo info(path);
-            if (info.exists() && info.size() == size)
-                return true;
-            if (deadline.hasExpired())
-                return false;
-            QTest::qWait(20);
-        }
+        return QTest::qWaitFor(
+            [&] {
+                const QFileInfo info(path);
+                return info.exists() && info.size() == size;
+            },
+            timeoutMs);
     }
 
     // The names of the files the server has stored, sorted.
@@ -136,46 +117,19 @@ public:
         return QDir(m_folder.path()).entryList(QDir::Files, QDir::Name);
     }
 
-    void removeReceivedFiles() const
-    {
-        QDir folder(m_folder.path());
-        for (const QString &name : folder.entryList(QDir::Files))
-            folder.remove(name);
-    }
-
 private:
-    static QString findProgram()
-    {
-        const QString inPath = QStandardPaths::findExecutable(QStringLiteral("in.tftpd"));
-        if (!inPath.isEmpty())
-            return inPath;
-        return QStandardPaths::findExecutable(
-            QStringLiteral("in.tftpd"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
-    }
-
-    static quint16 freePort()
-    {
-        QUdpSocket probe;
-        if (!probe.bind(QHostAddress::LocalHost, 0))
-            return 0;
-        return probe.localPort();
-    }
-
     // Asks for a file that does not exist until the server answers (with an ERROR).
     bool waitUntilServing(int timeoutMs)
     {
         QUdpSocket client;
         if (!client.bind(QHostAddress::LocalHost, 0))
             return false;
-        QByteArray readRequest("\0\1no-such-file\0octet\0", 21);
+        const QByteArray readRequest("\0\1no-such-file\0octet\0", 21);
         const QDeadlineTimer deadline(timeoutMs);
         while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
             client.writeDatagram(readRequest, QHostAddress::LocalHost, m_port);
-            if (client.waitForReadyRead(100)) {
-                while (client.hasPendingDatagrams())
-                    client.receiveDatagram();
+            if (client.waitForReadyRead(100))
                 return true;
-            }
             QTest::qWait(20);
         }
         return false;
