@@ -58,8 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString folderPath = harness->folder->path();
     QDir folder(folderPath);
-    for (const QString &old : folder.entryList(QDir::Files | QDir::Hidden | QDir::System))
-        folder.remove(old);
+    // By full path: QDir::remove would take a name starting with ":" for a resource path.
+    for (const QString &old : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!QFile::remove(folderPath + u'/' + old))
+            fail("cannot remove an old test file", old);
+    }
 
     QSet<QString> created;
     const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
