@@ -55,7 +55,6 @@ private slots:
     void folderNotThere();
     void notALocalFileUrl();
     void callingTwice();
-    void secondaryNamesNotErrorTolerant();
     void debugLog();
 
     // Entries that name exactly their file
@@ -187,7 +186,7 @@ void TestSelection::callingTwice()
                         {u"7381-X-vA.bin"_s, u"Old-7382-v9.BIN.bin"_s, u"7381KD-v1.bin"_s,
                          u"7465-v1.bin"_s}));
 
-    // The primary names, in lower case, once per listing; never removed.
+    // The primary names only, in lower case, once per listing; never removed.
     const QStringList primaryLower = {u"7381-x-va.bin"_s, u"old-7382-v9.bin.bin"_s};
     QCOMPARE(QTftp::errorTolerantFiles.mid(recordedBefore), primaryLower + primaryLower);
 
@@ -196,15 +195,6 @@ void TestSelection::callingTwice()
     other.buildFileList(QUrl::fromLocalFile(folder.path()));
     QCOMPARE(QTftp::errorTolerantFiles.mid(recordedBefore),
              primaryLower + primaryLower + primaryLower);
-}
-
-void TestSelection::secondaryNamesNotErrorTolerant()
-{
-    QTemporaryDir folder;
-    CHECK_OK(writeFiles(folder.path(), {u"7380KD-v1.bin"_s, u"7465-v1.bin"_s}));
-    const qsizetype recordedBefore = QTftp::errorTolerantFiles.size();
-    QCOMPARE(listFolder(folder.path()).size(), 2);
-    QCOMPARE(QTftp::errorTolerantFiles.size(), recordedBefore);
 }
 
 void TestSelection::debugLog()
