@@ -6,6 +6,7 @@
 
 #include "networkinterfaces.h"
 #include "qtftp.h"
+#include "support/testsupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -60,12 +61,7 @@ class TestInterfaces : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QSettings settings;
-        settings.clear();
-        settings.sync();
-    }
+    void init() { TestSupport::clearSettings(); }
 
     // Crafted interfaces: the list and the lookups.
     void entries_data();
@@ -201,10 +197,7 @@ void TestInterfaces::settingsAreIsolated()
 {
     QTftp tftp;
     tftp.saveNetworkAddr(u"127.0.0.9"_s);
-    const QString file = QSettings().fileName();
-    QVERIFY2(file.startsWith(isolatedConfigDir + u'/'),
-             qPrintable(u"settings file outside the temporary folder: "_s + file));
-    QVERIFY2(QFileInfo::exists(file), qPrintable(u"no settings file written at "_s + file));
+    CHECK_OK(TestSupport::settingsOutside(isolatedConfigDir));
 }
 
 void TestInterfaces::rememberedInterfaceIsFound()

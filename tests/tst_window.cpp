@@ -47,22 +47,26 @@ class TestWindow : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void init()
+    // A run of folder to the device at port, through the window; the failure, or an empty text.
+    static QString runThroughWindow(const LoadedWindow &window, quint16 port, const QString &folder)
     {
-        QSettings settings;
-        settings.clear();
-        settings.sync();
+        window.updater()->setReplyTimeoutForTesting(3000);
+        if (!window.prepareRun(port, folder))
+            return u"the folder dialog did not take "_s + folder;
+        QSignalSpy completed(window.updater(), &QTftp::updateCompleted);
+        window.pressStart();
+        return completed.wait(30000) ? QString() : u"the run did not end within 30 s"_s;
     }
+
+private slots:
+    void init() { clearSettings(); }
 
     void settingsAreIsolated()
     {
         LoadedWindow window;
         QVERIFY(window.isLoaded());
         window.typeAddress(u"127.0.0.1"_s);
-        const QString file = QSettings().fileName();
-        QVERIFY2(file.startsWith(isolatedConfigDir + u'/'), qPrintable(file));
-        QVERIFY2(QFile::exists(file), qPrintable(u"no settings file at "_s + file));
+        CHECK_OK(settingsOutside(isolatedConfigDir));
     }
 
     void initialState()
@@ -208,12 +212,7 @@ private slots:
         CHECK_OK(writeFiles(folder.path(), {u"readme.txt"_s}));
         LoadedWindow window;
         QVERIFY(window.isLoaded());
-        window.updater()->setReplyTimeoutForTesting(3000);
-        QVERIFY(window.prepareRun(device.port(), folder.path()));
-
-        QSignalSpy completed(window.updater(), &QTftp::updateCompleted);
-        window.pressStart();
-        QVERIFY(completed.wait(30000));
+        CHECK_OK(runThroughWindow(window, device.port(), folder.path()));
         QCOMPARE(window.value(u"statusLabel"_s, "text").toString(), u"No Error"_s);
         QString why;
         QVERIFY2(window.controlsEnabled(true, &why), qPrintable(why));
@@ -243,12 +242,7 @@ private slots:
             writeFiles(folder.path(), firmwareContents({u"7380-v1.2.bin"_s, u"7465-v3.1.bin"_s})));
         LoadedWindow window;
         QVERIFY(window.isLoaded());
-        window.updater()->setReplyTimeoutForTesting(3000);
-        QVERIFY(window.prepareRun(device.port(), folder.path()));
-
-        QSignalSpy completed(window.updater(), &QTftp::updateCompleted);
-        window.pressStart();
-        QVERIFY(completed.wait(30000));
+        CHECK_OK(runThroughWindow(window, device.port(), folder.path()));
         QCOMPARE(window.value(u"statusLabel"_s, "text").toString(),
                  u"Protocol Error: 2 File not on the list"_s);
         QCOMPARE(device.requestedNames(), (QStringList {u"7380-v1.2.bin"_s, u"7465-v3.1.bin"_s}));

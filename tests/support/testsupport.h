@@ -98,6 +98,22 @@ inline QString testSettingsProblem()
     return {};
 }
 
+inline void clearSettings()
+{
+    QSettings settings;
+    settings.clear();
+    settings.sync();
+}
+
+// Why the settings file is not in folder once something was written; empty when it is.
+inline QString settingsOutside(const QString &folder)
+{
+    const QString file = QSettings().fileName();
+    if (!file.startsWith(folder + u'/'))
+        return u"settings file outside the temporary folder: "_s + file;
+    return QFile::exists(file) ? QString() : u"no settings file at "_s + file;
+}
+
 // What one upload reported.
 struct Upload
 {
