@@ -59,8 +59,7 @@ public:
     // Listens on 127.0.0.1 on a port the system chooses.
     ScriptedDevice()
     {
-        if (addSocket(QHostAddress::LocalHost) != 0)
-            m_error = QStringLiteral("could not bind the device socket: ") + m_lastBindError;
+        addSocket(QHostAddress::LocalHost); // index 0; on failure errorString says why
     }
 
     [[nodiscard]] bool isReady() const { return m_error.isEmpty(); }
@@ -78,11 +77,10 @@ public:
     {
         auto socket = std::make_unique<QUdpSocket>();
         if (!socket->bind(address, port)) {
-            m_lastBindError = socket->errorString();
             m_error = QStringLiteral("could not bind %1:%2: %3")
                           .arg(address.toString())
                           .arg(port)
-                          .arg(m_lastBindError);
+                          .arg(socket->errorString());
             return -1;
         }
         const int index = int(m_sockets.size());
@@ -137,24 +135,16 @@ public:
 
     static QByteArray packet(quint16 opcode, quint16 number)
     {
-        QByteArray bytes;
-        bytes.append(char(opcode >> 8)).append(char(opcode & 0xff));
-        bytes.append(char(number >> 8)).append(char(number & 0xff));
-        return bytes;
+        const char bytes[] = {char(opcode >> 8), char(opcode), char(number >> 8), char(number)};
+        return QByteArray(bytes, 4);
     }
     static Reply ack(quint16 block, int socket = -1) { return {packet(4, block), socket}; }
-    static Reply oack(int socket = -1)
+    static Reply oack() { return {QByteArrayLiteral("\0\6tsize\0\x30\0")}; }
+    static Reply error(quint16 code, const QByteArray &message)
     {
-        return {QByteArray("\0\6tsize\0"
-                           "0\0",
-                           10),
-                socket};
+        return {packet(5, code) + message + '\0'};
     }
-    static Reply error(quint16 code, const QByteArray &message, int socket = -1)
-    {
-        return {packet(5, code) + message + '\0', socket};
-    }
-    static Reply raw(const QByteArray &bytes, int socket = -1) { return {bytes, socket}; }
+    static Reply raw(const QByteArray &bytes) { return {bytes}; }
 
 private:
     void readFrom(int index)
@@ -189,5 +179,4 @@ private:
     Fallback m_fallback;
     QList<Received> m_received;
     QString m_error;
-    QString m_lastBindError;
 };
