@@ -108,67 +108,61 @@ private slots:
 
     // Scripted device: successful uploads -----------------------------------------------------
 
-    void firstReply_data()
+    void successfulUpload_data()
     {
-        QTest::addColumn<ScriptedDevice::Reply>("first");
+        using D = ScriptedDevice;
+        QTest::addColumn<Script>("script");
         QTest::addColumn<QString>("localAddress");
-        QTest::addRow("ACK 0") << ScriptedDevice::ack(0) << u"127.0.0.1"_s;
-        QTest::addRow("OACK") << ScriptedDevice::oack() << u"127.0.0.1"_s;
-        QTest::addRow("OACK, bound to any IPv4") << ScriptedDevice::oack() << u"0.0.0.0"_s;
-        QTest::addRow("OACK, no local address (dual stack)") << ScriptedDevice::oack() << QString();
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QByteArrayList>("expected"); // the write request, then the DATA
+        const QByteArray data = randomBytes(1000); // the same bytes the test sends
+        const QByteArrayList thousandBytes {"\0\2a.bin\0octet\0tsize\0"
+                                            "1000\0"_ba,
+                                            "\0\3\0\1"_ba + data.first(512),
+                                            "\0\3\0\2"_ba + data.sliced(512)};
+        const Script ackFirst {{D::ack(0)}, {D::ack(1)}, {D::ack(2)}};
+        const Script oackFirst {{D::oack()}, {D::ack(1)}, {D::ack(2)}};
+        QTest::addRow("ACK 0") << ackFirst << u"127.0.0.1"_s << u"a.bin"_s << 1000 << thousandBytes;
+        QTest::addRow("OACK") << oackFirst << u"127.0.0.1"_s << u"a.bin"_s << 1000 << thousandBytes;
+        QTest::addRow("OACK, bound to any IPv4")
+            << oackFirst << u"0.0.0.0"_s << u"a.bin"_s << 1000 << thousandBytes;
+        QTest::addRow("OACK, no local address (dual stack)")
+            << oackFirst << QString() << u"a.bin"_s << 1000 << thousandBytes;
+        QTest::addRow("done, OACK after the final block")
+            << Script {{D::oack()}, {D::oack()}} << u"127.0.0.1"_s << u"done"_s << 0
+            << QByteArrayList {QByteArray::fromHex("0002646f6e65006f63746574007473697a65003000"),
+                               QByteArray::fromHex("00030001")};
     }
 
-    void firstReply()
+    void successfulUpload()
     {
-        QFETCH(ScriptedDevice::Reply, first);
+        QFETCH(Script, script);
         QFETCH(QString, localAddress);
+        QFETCH(QString, fileName);
+        QFETCH(int, size);
+        QFETCH(QByteArrayList, expected);
         ScriptedDevice device;
         QVERIFY2(device.isReady(), qPrintable(device.errorString()));
-        device.setScript({{first}, {ScriptedDevice::ack(1)}, {ScriptedDevice::ack(2)}});
+        device.setScript(script);
         QTftp tftp;
         pointAt(tftp, device.port());
         tftp.setLocalAddress(localAddress);
-        const QByteArray data = randomBytes(1000);
 
         Upload upload;
-        CHECK_OK(runUpload(tftp, u"a.bin"_s, data, upload));
+        CHECK_OK(runUpload(tftp, fileName, randomBytes(size), upload));
         QCOMPARE(upload.status, u"No Error"_s);
         QVERIFY(upload.result);
-        const QList<ScriptedDevice::Received> &got = device.received();
-        QCOMPARE(got.size(), 3);
-        QCOMPARE(got.at(0).bytes,
-                 QByteArray("\0\2a.bin\0octet\0tsize\0"
-                            "1000\0",
-                            25));
-        QCOMPARE(got.at(1).bytes.first(4), QByteArray("\0\3\0\1", 4));
-        QCOMPARE(got.at(1).bytes.size(), 516);
-        QCOMPARE(got.at(2).block(), 2);
-        QCOMPARE(got.at(2).bytes.size(), 492);
-        QCOMPARE(device.receivedData(), data);
-        CHECK_OK(progressProblem(upload.progress, 1008));
-        QCOMPARE(tftp.fileProgress(), 1008);
-        // The client's port stays the same for the whole transfer.
-        QCOMPARE(got.at(0).senderPort, tftp.localPort());
-        QCOMPARE(got.at(1).senderPort, tftp.localPort());
-    }
-
-    void oackAfterFinalBlockCompletes()
-    {
-        ScriptedDevice device;
-        QVERIFY2(device.isReady(), qPrintable(device.errorString()));
-        device.setScript({{ScriptedDevice::oack()}, {ScriptedDevice::oack()}});
-        QTftp tftp;
-        pointAt(tftp, device.port());
-        Upload upload;
-        CHECK_OK(runUpload(tftp, u"done"_s, {}, upload));
-        QCOMPARE(upload.status, u"No Error"_s);
-        QVERIFY(upload.result);
-        QCOMPARE(device.received().size(), 2);
-        QCOMPARE(device.received().at(0).bytes,
-                 QByteArray::fromHex("0002646f6e65006f63746574007473697a65003000"));
-        QCOMPARE(device.received().at(1).bytes, QByteArray::fromHex("00030001"));
-        QCOMPARE(tftp.fileSize(), 0);
-        QCOMPARE(tftp.fileProgress(), 4);
+        QByteArrayList received;
+        for (const ScriptedDevice::Received &got : device.received()) {
+            received.append(got.bytes);
+            // The client's port stays the same for the whole transfer.
+            QCOMPARE(got.senderPort, tftp.localPort());
+        }
+        QCOMPARE(received, expected);
+        QCOMPARE(tftp.fileSize(), size);
+        QCOMPARE(tftp.fileProgress(), expectedProgress(size));
+        CHECK_OK(progressProblem(upload.progress, expectedProgress(size)));
     }
 
     void repliesFromAnotherSocket_data()
