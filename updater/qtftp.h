@@ -18,9 +18,10 @@ class QUdpSocket;
 // folder, the update run and the TFTP upload of each file.
 //
 // Threads: the object lives in the GUI thread. Each upload (uploadFile) runs on a thread of the
-// global thread pool; what it reports for the window (status text, size, progress, bound port)
-// is handed to the object's thread through one function, deliverToObjectThread, so every
-// property is written, and every notify signal emitted, in the GUI thread only.
+// global thread pool; what it reports for the window (status text, size, bound port) is handed
+// to the object's thread through one function, deliverToObjectThread, and its per-block progress
+// through an atomic that the object's thread samples. So every property is written, and every
+// notify signal emitted, in the GUI thread only.
 class QTftp : public QObject
 {
     Q_OBJECT
