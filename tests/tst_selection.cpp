@@ -254,7 +254,7 @@ void TestSelection::entryText()
 
     const QStringList entries = listFolder(folderPath);
     QCOMPARE(entries.size(), 1);
-    const QString entry = entries.constFirst();
+    const QString &entry = entries.constFirst();
     QVERIFY(entry.startsWith(u"file:///"_s));
     if (plainText)
         QCOMPARE(entry, entriesFor(folderPath, {fileName}).constFirst());

@@ -59,7 +59,7 @@ private slots:
         for (const auto &[mode, label] : {std::pair {TftpdServer::Mode::Normal, "oack"},
                                           std::pair {TftpdServer::Mode::RefuseTsize, "ack0"}}) {
             for (qint64 size :
-                 {0ll, 1ll, 511ll, 512ll, 513ll, 1000ll, 3 * 1024 * 1024 + 77ll, largestFile})
+                 {0ll, 1ll, 511ll, 512ll, 513ll, 1000ll, 3ll * 1024 * 1024 + 77, largestFile})
                 QTest::addRow("%s, %lld bytes", label, size) << mode << size;
         }
     }
