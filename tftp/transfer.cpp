@@ -77,7 +77,7 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
         case Tftp::Reply::Unknown:
             return endTransfer(u"Unknown Op Code: %1"_s.arg(reply.opcode));
         case Tftp::Reply::ErrorReply:
-            // The device refuses some primary images it already holds; that is not a failure.
+            // For the primary images the device's ERROR reply counts as taken, not as a failure.
             if (errorTolerantFiles.contains(fileName.toLower())) {
                 endTransfer(noError);
                 return true;
