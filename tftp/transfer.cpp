@@ -58,12 +58,16 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
     QByteArray packet;
     packet.reserve(Tftp::dataHeaderSize + Tftp::blockSize);
     for (;;) {
-        if (!channel.waitForDatagram(replyTimeoutMs))
+        switch (channel.receiveWithin(replyTimeoutMs)) {
+        case DatagramChannel::Arrival::Received:
+            break;
+        case DatagramChannel::Arrival::TimedOut:
             return endTransfer(
                 u"No message received from host  %1"_s.arg(udpSocket->errorString()));
-        if (!channel.receive())
+        case DatagramChannel::Arrival::Failed:
             return endTransfer(
                 u"Could not read the reply from host: %1"_s.arg(udpSocket->errorString()));
+        }
         // Every later packet goes where the latest reply came from: the server's transfer port.
         serverPort = channel.senderPort();
 
