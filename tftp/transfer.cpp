@@ -1,7 +1,8 @@
-#include "qtftp.h"
+#include "transfer.h"
 
 #include "datagramchannel.h"
 #include "packets.h"
+#include "qtftp.h"
 
 #include <QHostInfo>
 #include <QUdpSocket>
@@ -11,6 +12,12 @@ using namespace Qt::StringLiterals;
 namespace {
 const QString noError = u"No Error"_s;
 } // namespace
+
+QString Tftp::tooLargeStatus(const QString &file, qint64 size)
+{
+    return u"File %1 is too large: %2 bytes, the most a transfer can carry is %3 bytes"_s.arg(
+        file, QString::number(size), QString::number(maxFileSize));
+}
 
 bool QTftp::openSocket()
 {
@@ -31,11 +38,9 @@ bool QTftp::endTransfer(const QString &status)
 // during a run, and reports to the GUI thread through the report functions only.
 bool QTftp::uploadFile(QString fileName, QByteArray fileData)
 {
-    if (fileData.size() > Tftp::maxFileSize) {
-        return endTransfer(
-            u"File %1 is too large: %2 bytes, the most a transfer can carry is %3 bytes"_s.arg(
-                fileName, QString::number(fileData.size()), QString::number(Tftp::maxFileSize)));
-    }
+    // In a run sendFile has refused such a file already; this guards the direct callers.
+    if (fileData.size() > Tftp::maxFileSize)
+        return endTransfer(Tftp::tooLargeStatus(fileName, fileData.size()));
     if (!openSocket())
         return endTransfer(udpSocket->errorString());
     reportStatus(u"Sending file %1"_s.arg(fileName));
