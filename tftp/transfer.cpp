@@ -19,6 +19,11 @@ QString Tftp::tooLargeStatus(const QString &file, qint64 size)
         file, QString::number(size), QString::number(maxFileSize));
 }
 
+QByteArray QTftp::buildWriteRequest(QString fileName, QByteArray fileData)
+{
+    return Tftp::writeRequest(fileName, fileData.size());
+}
+
 bool QTftp::openSocket()
 {
     udpSocket = std::make_unique<QUdpSocket>();
