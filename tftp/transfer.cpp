@@ -32,11 +32,20 @@ bool QTftp::openSocket()
     return bound;
 }
 
-bool QTftp::endTransfer(const QString &status)
+// The two ends of an upload. Each shows its status, closes the socket and returns uploadFile's
+// result: false after a failure, true once the device took the file ("No Error").
+bool QTftp::failTransfer(const QString &status)
 {
     reportStatus(status);
     udpSocket.reset();
     return false;
+}
+
+bool QTftp::finishTransfer()
+{
+    reportStatus(noError);
+    udpSocket.reset();
+    return true;
 }
 
 // Runs on a pool thread: reads the address members and errorTolerantFiles, which nothing changes
@@ -45,20 +54,20 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
 {
     // In a run sendFile has refused such a file already; this guards the direct callers.
     if (fileData.size() > Tftp::maxFileSize)
-        return endTransfer(Tftp::tooLargeStatus(fileName, fileData.size()));
+        return failTransfer(Tftp::tooLargeStatus(fileName, fileData.size()));
     if (!openSocket())
-        return endTransfer(udpSocket->errorString());
+        return failTransfer(udpSocket->errorString());
     reportStatus(u"Sending file %1"_s.arg(fileName));
 
     const QHostInfo host = QHostInfo::fromName(m_remoteAddress);
     if (host.addresses().isEmpty())
-        return endTransfer(u"could not resolve host name %1"_s.arg(host.hostName()));
+        return failTransfer(u"could not resolve host name %1"_s.arg(host.hostName()));
     const QHostAddress serverAddress = host.addresses().constFirst();
     quint16 serverPort = m_remotePort;
 
     DatagramChannel channel(*udpSocket);
     if (!channel.send(buildWriteRequest(fileName, fileData), serverAddress, serverPort))
-        return endTransfer(u"Did not send packet to host  %1"_s.arg(udpSocket->errorString()));
+        return failTransfer(u"Did not send packet to host  %1"_s.arg(udpSocket->errorString()));
     reportFileSize(int(fileData.size()));
     int progress = 0;
     reportFileProgress(progress);
@@ -72,10 +81,10 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
         case DatagramChannel::Arrival::Received:
             break;
         case DatagramChannel::Arrival::TimedOut:
-            return endTransfer(
+            return failTransfer(
                 u"No message received from host  %1"_s.arg(udpSocket->errorString()));
         case DatagramChannel::Arrival::Failed:
-            return endTransfer(
+            return failTransfer(
                 u"Could not read the reply from host: %1"_s.arg(udpSocket->errorString()));
         }
         // Every later packet goes where the latest reply came from: the server's transfer port.
@@ -84,23 +93,21 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
         const Tftp::Reply reply = Tftp::readReply(channel.datagram(), channel.datagramSize());
         switch (reply.kind) {
         case Tftp::Reply::Malformed:
-            return endTransfer(
+            return failTransfer(
                 u"Malformed packet received: %1 bytes"_s.arg(channel.datagramSize()));
         case Tftp::Reply::Unexpected:
-            return endTransfer(u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
+            return failTransfer(u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
         case Tftp::Reply::Unknown:
-            return endTransfer(u"Unknown Op Code: %1"_s.arg(reply.opcode));
+            return failTransfer(u"Unknown Op Code: %1"_s.arg(reply.opcode));
         case Tftp::Reply::ErrorReply:
             // For the primary images the device's ERROR reply counts as taken, not as a failure.
-            if (errorTolerantFiles.contains(fileName.toLower())) {
-                endTransfer(noError);
-                return true;
-            }
-            return endTransfer(
+            if (errorTolerantFiles.contains(fileName.toLower()))
+                return finishTransfer();
+            return failTransfer(
                 u"Protocol Error: %1 %2"_s.arg(QString::number(reply.number), reply.message));
         case Tftp::Reply::Acknowledgement:
             if (reply.number != blockNumber) {
-                return endTransfer(u"Error on incoming packet number %1 vs expected %2"_s.arg(
+                return failTransfer(u"Error on incoming packet number %1 vs expected %2"_s.arg(
                     QString::number(reply.number), QString::number(blockNumber)));
             }
             break;
@@ -109,17 +116,15 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
         }
 
         ++blockNumber;
-        if (lastBlockSent) {
-            endTransfer(noError);
-            return true;
-        }
+        if (lastBlockSent)
+            return finishTransfer();
         const qsizetype offset = qsizetype(blockNumber - 1) * Tftp::blockSize;
         const qsizetype remaining = fileData.size() - offset;
         lastBlockSent = remaining < Tftp::blockSize;
         const qsizetype payloadSize = lastBlockSent ? remaining : Tftp::blockSize;
         Tftp::fillDataPacket(packet, blockNumber, fileData.constData() + offset, payloadSize);
         if (!channel.send(packet, serverAddress, serverPort))
-            return endTransfer(
+            return failTransfer(
                 u"Did not send data packet to host  %1"_s.arg(udpSocket->errorString()));
         progress += int(packet.size());
         reportFileProgress(progress);
