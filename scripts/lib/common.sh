@@ -8,6 +8,14 @@ export top
 jobs=${JOBS:-2}
 build() { nice -n "${NICENESS:-10}" cmake --build "$@" --parallel "$jobs"; }
 
+# Configures the normal build in the folder $1 (BUILD_TYPE, default RelWithDebInfo); any further
+# arguments go to cmake.
+configure() {
+    local dir=$1
+    shift
+    cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+}
+
 # Runs one named stage, prints a banner before and the elapsed seconds after, and keeps a summary
 # line for the end. A failing stage stops the whole run (set -e in the caller).
 stage_summary=()
