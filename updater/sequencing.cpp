@@ -40,6 +40,8 @@ void QTftp::sendNextFile()
 
 bool QTftp::sendFile(const QUrl &fileUrl)
 {
+    // The log lines of each upload, kept as they are: technicians' and support's logs are
+    // compared against them.
     qDebug() << fileUrl;
     qDebug() << fileUrl.toLocalFile();
     qDebug() << fileUrl.fileName(QUrl::FullyDecoded);
