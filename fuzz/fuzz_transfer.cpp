@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fail("the result and the status text disagree", status);
     if (status.startsWith(u"Sending file"_s))
         fail("the transfer ended without saying why", status);
-    if (updater.fileProgress() > fileSize + 4 * (fileSize / 512 + 1))
+    const qsizetype blocks = fileSize / 512 + 1;
+    if (updater.fileProgress() > fileSize + 4 * blocks)
         fail("progress beyond the file", QString::number(updater.fileProgress()));
     return 0;
 }

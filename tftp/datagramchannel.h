@@ -6,22 +6,28 @@
 
 class QUdpSocket;
 
-// The three socket operations of a lock-step transfer: wait for a datagram, receive it, send one.
+// The two socket operations of a lock-step transfer: receive the next datagram within a time,
+// send one.
 //
 // The common case goes straight to the socket's native descriptor: one system call each (on Unix
 // the wait and the receive are a single blocking call), no copies, one buffer for the whole
 // transfer. Whenever the native call does not simply succeed, the same operation is done through
 // QUdpSocket, whose result is final and whose errorString() then tells why it failed. So behaviour
 // and error texts are the socket's own.
+//
+// The native path is the platform's own file (datagramchannel_unix.cpp, datagramchannel_win.cpp),
+// chosen by CMake; this header and datagramchannel.cpp are the same everywhere.
 class DatagramChannel
 {
 public:
     explicit DatagramChannel(QUdpSocket &socket);
 
-    // True when a datagram can be received within timeoutMs.
-    bool waitForDatagram(int timeoutMs);
-    // Receives the next datagram whole into datagram(); false when none could be read.
-    bool receive();
+    enum class Arrival {
+        Received, // the whole datagram is in datagram(), its sender's port in senderPort()
+        TimedOut, // none came within the time; the socket's errorString() says so
+        Failed, // one came but could not be read; the socket's errorString() says why
+    };
+    Arrival receiveWithin(int timeoutMs);
     [[nodiscard]] const char *datagram() const { return m_buffer.constData(); }
     [[nodiscard]] qsizetype datagramSize() const { return m_datagramSize; }
     [[nodiscard]] quint16 senderPort() const { return m_senderPort; }
@@ -29,10 +35,15 @@ public:
     bool send(const QByteArray &packet, const QHostAddress &address, quint16 port);
 
 private:
-    enum class Arrival { Received, NotReceived, Unsupported };
-    Arrival nativeReceiveWithin(int timeoutMs);
-    bool setReceiveTimeout(int timeoutMs);
-    bool nativeWait(int timeoutMs);
+    // What the native wait found.
+    enum class NativeWait {
+        Taken, // the datagram is already in the buffer
+        Ready, // a datagram can be received now
+        NotReady, // nothing came in time, or the native wait failed
+    };
+    Arrival receiveNow();
+    // The platform's file defines these; each is called only with a valid descriptor.
+    NativeWait nativeWait(int timeoutMs);
     bool nativeReceive();
     bool nativeSend(const QByteArray &packet, const QHostAddress &address, quint16 port);
 
@@ -42,8 +53,7 @@ private:
     QByteArray m_buffer;
     qsizetype m_datagramSize = 0;
     quint16 m_senderPort = 0;
-    // The wait already took the datagram: receive() hands it out.
-    bool m_datagramTaken = false;
+    // Unix only: the descriptor is in blocking mode, with this receive time-out.
     bool m_blocking = false;
     int m_receiveTimeoutMs = 0;
 };

@@ -1,7 +1,5 @@
 #include "packets.h"
 
-#include "qtftp.h"
-
 #include <cstring>
 
 namespace Tftp {
@@ -78,8 +76,3 @@ Reply readReply(const char *data, qsizetype size)
 }
 
 } // namespace Tftp
-
-QByteArray QTftp::buildWriteRequest(QString fileName, QByteArray fileData)
-{
-    return Tftp::writeRequest(fileName, fileData.size());
-}

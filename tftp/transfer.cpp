@@ -1,7 +1,8 @@
-#include "qtftp.h"
+#include "transfer.h"
 
 #include "datagramchannel.h"
 #include "packets.h"
+#include "qtftp.h"
 
 #include <QHostInfo>
 #include <QUdpSocket>
@@ -12,6 +13,17 @@ namespace {
 const QString noError = u"No Error"_s;
 } // namespace
 
+QString Tftp::tooLargeStatus(const QString &file, qint64 size)
+{
+    return u"File %1 is too large: %2 bytes, the most a transfer can carry is %3 bytes"_s.arg(
+        file, QString::number(size), QString::number(maxFileSize));
+}
+
+QByteArray QTftp::buildWriteRequest(QString fileName, QByteArray fileData)
+{
+    return Tftp::writeRequest(fileName, fileData.size());
+}
+
 bool QTftp::openSocket()
 {
     udpSocket = std::make_unique<QUdpSocket>();
@@ -20,35 +32,42 @@ bool QTftp::openSocket()
     return bound;
 }
 
-bool QTftp::endTransfer(const QString &status)
+// The two ends of an upload. Each shows its status, closes the socket and returns uploadFile's
+// result: false after a failure, true once the device took the file ("No Error").
+bool QTftp::failTransfer(const QString &status)
 {
     reportStatus(status);
     udpSocket.reset();
     return false;
 }
 
+bool QTftp::finishTransfer()
+{
+    reportStatus(noError);
+    udpSocket.reset();
+    return true;
+}
+
 // Runs on a pool thread: reads the address members and errorTolerantFiles, which nothing changes
 // during a run, and reports to the GUI thread through the report functions only.
 bool QTftp::uploadFile(QString fileName, QByteArray fileData)
 {
-    if (fileData.size() > Tftp::maxFileSize) {
-        return endTransfer(
-            u"File %1 is too large: %2 bytes, the most a transfer can carry is %3 bytes"_s.arg(
-                fileName, QString::number(fileData.size()), QString::number(Tftp::maxFileSize)));
-    }
+    // In a run sendFile has refused such a file already; this guards the direct callers.
+    if (fileData.size() > Tftp::maxFileSize)
+        return failTransfer(Tftp::tooLargeStatus(fileName, fileData.size()));
     if (!openSocket())
-        return endTransfer(udpSocket->errorString());
+        return failTransfer(udpSocket->errorString());
     reportStatus(u"Sending file %1"_s.arg(fileName));
 
     const QHostInfo host = QHostInfo::fromName(m_remoteAddress);
     if (host.addresses().isEmpty())
-        return endTransfer(u"could not resolve host name %1"_s.arg(host.hostName()));
+        return failTransfer(u"could not resolve host name %1"_s.arg(host.hostName()));
     const QHostAddress serverAddress = host.addresses().constFirst();
     quint16 serverPort = m_remotePort;
 
     DatagramChannel channel(*udpSocket);
     if (!channel.send(buildWriteRequest(fileName, fileData), serverAddress, serverPort))
-        return endTransfer(u"Did not send packet to host  %1"_s.arg(udpSocket->errorString()));
+        return failTransfer(u"Did not send packet to host  %1"_s.arg(udpSocket->errorString()));
     reportFileSize(int(fileData.size()));
     int progress = 0;
     reportFileProgress(progress);
@@ -58,35 +77,37 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
     QByteArray packet;
     packet.reserve(Tftp::dataHeaderSize + Tftp::blockSize);
     for (;;) {
-        if (!channel.waitForDatagram(replyTimeoutMs))
-            return endTransfer(
+        switch (channel.receiveWithin(replyTimeoutMs)) {
+        case DatagramChannel::Arrival::Received:
+            break;
+        case DatagramChannel::Arrival::TimedOut:
+            return failTransfer(
                 u"No message received from host  %1"_s.arg(udpSocket->errorString()));
-        if (!channel.receive())
-            return endTransfer(
+        case DatagramChannel::Arrival::Failed:
+            return failTransfer(
                 u"Could not read the reply from host: %1"_s.arg(udpSocket->errorString()));
+        }
         // Every later packet goes where the latest reply came from: the server's transfer port.
         serverPort = channel.senderPort();
 
         const Tftp::Reply reply = Tftp::readReply(channel.datagram(), channel.datagramSize());
         switch (reply.kind) {
         case Tftp::Reply::Malformed:
-            return endTransfer(
+            return failTransfer(
                 u"Malformed packet received: %1 bytes"_s.arg(channel.datagramSize()));
         case Tftp::Reply::Unexpected:
-            return endTransfer(u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
+            return failTransfer(u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
         case Tftp::Reply::Unknown:
-            return endTransfer(u"Unknown Op Code: %1"_s.arg(reply.opcode));
+            return failTransfer(u"Unknown Op Code: %1"_s.arg(reply.opcode));
         case Tftp::Reply::ErrorReply:
             // For the primary images the device's ERROR reply counts as taken, not as a failure.
-            if (errorTolerantFiles.contains(fileName.toLower())) {
-                endTransfer(noError);
-                return true;
-            }
-            return endTransfer(
+            if (errorTolerantFiles.contains(fileName.toLower()))
+                return finishTransfer();
+            return failTransfer(
                 u"Protocol Error: %1 %2"_s.arg(QString::number(reply.number), reply.message));
         case Tftp::Reply::Acknowledgement:
             if (reply.number != blockNumber) {
-                return endTransfer(u"Error on incoming packet number %1 vs expected %2"_s.arg(
+                return failTransfer(u"Error on incoming packet number %1 vs expected %2"_s.arg(
                     QString::number(reply.number), QString::number(blockNumber)));
             }
             break;
@@ -95,17 +116,15 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
         }
 
         ++blockNumber;
-        if (lastBlockSent) {
-            endTransfer(noError);
-            return true;
-        }
+        if (lastBlockSent)
+            return finishTransfer();
         const qsizetype offset = qsizetype(blockNumber - 1) * Tftp::blockSize;
         const qsizetype remaining = fileData.size() - offset;
         lastBlockSent = remaining < Tftp::blockSize;
         const qsizetype payloadSize = lastBlockSent ? remaining : Tftp::blockSize;
         Tftp::fillDataPacket(packet, blockNumber, fileData.constData() + offset, payloadSize);
         if (!channel.send(packet, serverAddress, serverPort))
-            return endTransfer(
+            return failTransfer(
                 u"Did not send data packet to host  %1"_s.arg(udpSocket->errorString()));
         progress += int(packet.size());
         reportFileProgress(progress);

@@ -111,7 +111,8 @@ private:
                        const QUrl &folder, bool recordErrorTolerant);
     void sendNextFile();
     bool openSocket();
-    bool endTransfer(const QString &status);
+    bool failTransfer(const QString &status);
+    bool finishTransfer();
 
     // Status updates written here, on the object's thread.
     void setStatus(const QString &status);

@@ -1,6 +1,7 @@
 #include "qtftp.h"
 
 #include "packets.h"
+#include "transfer.h"
 
 #include <QDebug>
 #include <QFile>
@@ -39,6 +40,8 @@ void QTftp::sendNextFile()
 
 bool QTftp::sendFile(const QUrl &fileUrl)
 {
+    // The log lines of each upload, kept as they are: technicians' and support's logs are
+    // compared against them.
     qDebug() << fileUrl;
     qDebug() << fileUrl.toLocalFile();
     qDebug() << fileUrl.fileName(QUrl::FullyDecoded);
@@ -52,10 +55,7 @@ bool QTftp::sendFile(const QUrl &fileUrl)
         }
         // Refused before anything is read: block numbers would run out.
         if (file.size() > Tftp::maxFileSize) {
-            setStatus(u"File %1 is too large: %2 bytes, the most a transfer can carry is %3 bytes"_s
-                          .arg(file.fileName())
-                          .arg(file.size())
-                          .arg(Tftp::maxFileSize));
+            setStatus(Tftp::tooLargeStatus(file.fileName(), file.size()));
             return false;
         }
         fileData = file.readAll();

@@ -8,6 +8,24 @@ export top
 jobs=${JOBS:-2}
 build() { nice -n "${NICENESS:-10}" cmake --build "$@" --parallel "$jobs"; }
 
+# Configures the normal build in the folder $1 (BUILD_TYPE, default RelWithDebInfo); any further
+# arguments go to cmake.
+configure() {
+    local dir=$1
+    shift
+    cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+}
+
+# Configures the libFuzzer build in the folder $1: clang, every source compiled with
+# -fsanitize=fuzzer-no-link plus AddressSanitizer and UndefinedBehaviorSanitizer, no tests.
+# scripts/fuzz builds it; scripts/tidy reads its compile commands for fuzz/.
+configure_fuzz() {
+    local sanitize="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+    CC=clang CXX=clang++ cmake -S "$top" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DBUILD_TESTING=OFF -DTSTX_FUZZ=ON \
+        -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+}
+
 # Runs one named stage, prints a banner before and the elapsed seconds after, and keeps a summary
 # line for the end. A failing stage stops the whole run (set -e in the caller).
 stage_summary=()

@@ -1,0 +1,115 @@
+// The native path of DatagramChannel on Unix (Linux, macOS, the BSDs).
+#include "datagramchannel.h"
+
+#include <QDeadlineTimer>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+namespace {
+bool setReceiveTimeout(int descriptor, int timeoutMs)
+{
+    timeval limit {};
+    limit.tv_sec = time_t(timeoutMs / 1000);
+    limit.tv_usec = suseconds_t(timeoutMs % 1000) * 1000;
+    return ::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit)) == 0;
+}
+} // namespace
+
+// One blocking recvfrom, bounded by the socket's receive time-out, both waits for the reply and
+// takes it: one system call and one wake-up per reply instead of poll and then recvfrom. For that
+// the descriptor is switched to blocking mode once, behind QUdpSocket's back. That is safe
+// because the socket belongs to one transfer on one thread and nothing else waits on it.
+DatagramChannel::NativeWait DatagramChannel::nativeWait(int timeoutMs)
+{
+    const int descriptor = int(m_descriptor);
+    if (timeoutMs > 0 && !m_blocking) {
+        const int flags = ::fcntl(descriptor, F_GETFL);
+        if (flags != -1 && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != -1)
+            m_blocking = true;
+    }
+    if (timeoutMs > 0 && m_blocking) {
+        // A signal can end the wait early: wait again for the time that is left.
+        const QDeadlineTimer deadline(timeoutMs);
+        int limitMs = timeoutMs;
+        for (;;) {
+            if (limitMs != m_receiveTimeoutMs) {
+                if (!setReceiveTimeout(descriptor, limitMs))
+                    break; // left to poll
+                m_receiveTimeoutMs = limitMs;
+            }
+            if (nativeReceive())
+                return NativeWait::Taken;
+            if (errno != EINTR)
+                return NativeWait::NotReady;
+            limitMs = int(deadline.remainingTime());
+            if (limitMs <= 0)
+                return NativeWait::NotReady;
+        }
+    }
+
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        pollfd request {};
+        request.fd = descriptor;
+        request.events = POLLIN;
+        const int ready = ::poll(&request, 1, int(deadline.remainingTime()));
+        if (ready == 1)
+            return (request.revents & POLLIN) != 0 ? NativeWait::Ready : NativeWait::NotReady;
+        if (ready == 0 || errno != EINTR)
+            return NativeWait::NotReady;
+    }
+}
+
+bool DatagramChannel::nativeReceive()
+{
+    sockaddr_storage sender {};
+    socklen_t senderLength = sizeof(sender);
+    const ssize_t size = ::recvfrom(int(m_descriptor), m_buffer.data(), size_t(m_buffer.size()), 0,
+                                    reinterpret_cast<sockaddr *>(&sender), &senderLength);
+    if (size < 0)
+        return false;
+    if (sender.ss_family == AF_INET)
+        m_senderPort = ntohs(reinterpret_cast<const sockaddr_in &>(sender).sin_port);
+    else if (sender.ss_family == AF_INET6)
+        m_senderPort = ntohs(reinterpret_cast<const sockaddr_in6 &>(sender).sin6_port);
+    else
+        return false;
+    m_datagramSize = qsizetype(size);
+    return true;
+}
+
+bool DatagramChannel::nativeSend(const QByteArray &packet, const QHostAddress &address,
+                                 quint16 port)
+{
+    sockaddr_storage target {};
+    socklen_t targetLength = 0;
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    if (isIPv4 && !m_socketIsIPv6) {
+        auto &in = reinterpret_cast<sockaddr_in &>(target);
+        in.sin_family = AF_INET;
+        in.sin_port = htons(port);
+        in.sin_addr.s_addr = htonl(ipv4);
+        targetLength = sizeof(sockaddr_in);
+    } else if (m_socketIsIPv6 && address.scopeId().isEmpty()) {
+        // A dual-stack socket reaches an IPv4 device through its IPv4-mapped address.
+        auto &in6 = reinterpret_cast<sockaddr_in6 &>(target);
+        in6.sin6_family = AF_INET6;
+        in6.sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6.sin6_addr, bytes.c, sizeof(bytes.c));
+        targetLength = sizeof(sockaddr_in6);
+    } else {
+        return false; // scoped IPv6 or a family mismatch: QUdpSocket knows best
+    }
+    const ssize_t sent = ::sendto(int(m_descriptor), packet.constData(), size_t(packet.size()), 0,
+                                  reinterpret_cast<const sockaddr *>(&target), targetLength);
+    return sent == packet.size();
+}
