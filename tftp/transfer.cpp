@@ -36,6 +36,9 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
             u"File %1 is too large: %2 bytes, the most a transfer can carry is %3 bytes"_s.arg(
                 fileName, QString::number(fileData.size()), QString::number(Tftp::maxFileSize)));
     }
+    // A cancel that came after the run chose this file: no write request goes out.
+    if (cancelRequested.load())
+        return endTransfer(cancelledStatus());
     if (!openSocket())
         return endTransfer(udpSocket->errorString());
     reportStatus(u"Sending file %1"_s.arg(fileName));
@@ -99,6 +102,9 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
             endTransfer(noError);
             return true;
         }
+        // Cancelled: stop before the next block. A file the device took still counts as taken.
+        if (cancelRequested.load())
+            return endTransfer(cancelledStatus());
         const qsizetype offset = qsizetype(blockNumber - 1) * Tftp::blockSize;
         const qsizetype remaining = fileData.size() - offset;
         lastBlockSent = remaining < Tftp::blockSize;
