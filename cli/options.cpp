@@ -4,6 +4,7 @@
 #include "networkinterfaces.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -188,6 +189,10 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
         options.localAddress = address.toString();
     }
     options.reportFile = parser.value(report);
+    // Found out now rather than after a long run.
+    if (!options.reportFile.isEmpty() && !QFileInfo(options.reportFile).absoluteDir().exists())
+        return u"there is no folder for the report %1; give a file in an existing folder"_s.arg(
+            printable(options.reportFile));
     options.verbose = parser.isSet(verbose);
     return {};
 }
