@@ -68,7 +68,8 @@ int main(int argc, char *argv[])
     InterruptWatcher interrupts;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &run, [&] {
         display.message(u"tstx-update: interrupted: no further transmitter starts, the running "
-                        "ones stop after their current block (Ctrl+C again quits at once)"_s);
+                        "ones stop after their current block, within 10 s (Ctrl+C again quits "
+                        "at once)"_s);
         run.interrupt();
     });
     QObject::connect(&run, &FleetRun::finished, &app, [&] {
