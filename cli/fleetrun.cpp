@@ -109,18 +109,18 @@ void FleetRun::interrupt()
     }
 }
 
-void FleetRun::noteUpload(int i)
+void FleetRun::noteUpload(int index)
 {
-    Device &device = m_devices[size_t(i)];
+    Device &device = m_devices[size_t(index)];
     if (device.tftp->currentFileIndex() == device.shownFile)
         return;
     device.shownFile = device.tftp->currentFileIndex();
-    emit fileStarted(i);
+    emit fileStarted(index);
 }
 
-void FleetRun::complete(int i)
+void FleetRun::complete(int index)
 {
-    Device &device = m_devices[size_t(i)];
+    Device &device = m_devices[size_t(index)];
     DeviceOutcome &outcome = device.outcome;
     outcome.seconds = double(device.clock.elapsed()) / 1000;
     outcome.filesSent = device.tftp->currentFileIndex();
@@ -134,7 +134,7 @@ void FleetRun::complete(int i)
     else
         outcome.result = device.cancelled ? DeviceOutcome::Cancelled : DeviceOutcome::Failed;
     --m_running;
-    emit deviceEnded(i);
+    emit deviceEnded(index);
     // Later, not from inside the updater's signal, and after a loop in startMore has ended.
     QMetaObject::invokeMethod(this, &FleetRun::startMore, Qt::QueuedConnection);
 }

@@ -85,8 +85,8 @@ private:
     };
 
     void startMore();
-    void noteUpload(int device);
-    void complete(int device);
+    void noteUpload(int index);
+    void complete(int index);
 
     std::vector<Device> m_devices;
     QList<FirmwareFile> m_files;
