@@ -12,10 +12,18 @@ using namespace Qt::StringLiterals;
 namespace {
 const QString savedInterfaceKey = u"savedInterface"_s;
 const QString savedAddressKey = u"savedAddress"_s;
+InterfaceList (*interfaceSource)() = nullptr;
 } // namespace
+
+void setInterfaceSource(InterfaceList (*source)())
+{
+    interfaceSource = source;
+}
 
 InterfaceList systemInterfaces()
 {
+    if (interfaceSource)
+        return interfaceSource();
     InterfaceList interfaces;
     const QList<QNetworkInterface> all = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &netIf : all) {
