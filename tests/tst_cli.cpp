@@ -1,0 +1,193 @@
+// tstx-update as a technician runs it: a fleet of tftpd-hpa devices and a scripted one on
+// loopback addresses, the listing of a folder, and the usage errors.
+#include "support/testsupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+
+#include <memory>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+using namespace TestSupport;
+
+namespace {
+// In sending order.
+const QStringList firmware {u"7380-X-v1.bin"_s, u"7381-v2.bin"_s, u"7380KD-v3.bin"_s,
+                            u"7465-v4.bin"_s};
+// The contents of firmware[i]: 0, 700, 2800 and 6300 bytes.
+QByteArray contents(int i)
+{
+    return randomBytes(qint64(700) * i * i);
+}
+// What a device may say in its ERROR: raw, it would set the terminal's title.
+const QByteArray hostileText = "\x1b]0;pwned\x07";
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs the program to its end while this thread's event loop goes on, so a scripted device
+// answers meanwhile.
+Run runProgram(const QStringList &arguments)
+{
+    QProcess process;
+    QSignalSpy finished(&process, &QProcess::finished);
+    process.start(QStringLiteral(PROGRAM), arguments);
+    if (!finished.wait(60000) || process.exitStatus() != QProcess::NormalExit)
+        qFatal("tstx-update did not end normally: %s", qPrintable(process.errorString()));
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir folder; // the firmware, and one decoy
+    QTemporaryDir empty; // no firmware at all, and a devices file
+
+private slots:
+    void initTestCase()
+    {
+        for (int i = 0; i < firmware.size(); ++i)
+            QVERIFY(writeFile(folder.filePath(firmware[i]), contents(i)));
+        QVERIFY(writeFile(folder.filePath(u"readme.txt"_s), "not sent"));
+        QVERIFY(writeFile(empty.filePath(u"7390-v1.bin"_s), "no pattern's model"));
+        // Only the comment names 127.0.0.3 twice; 127.0.0.2 is in the file and on the line.
+        QVERIFY(writeFile(empty.filePath(u"devices"_s),
+                          "# 127.0.0.3 is the spare\n127.0.0.3\n\n127.0.0.2 # rack 1\n"));
+    }
+
+    void fleet_data()
+    {
+        QTest::addColumn<bool>("withRefusingDevice");
+        QTest::addRow("four real devices") << false;
+        QTest::addRow("four real ones and one that refuses done") << true;
+    }
+    void fleet()
+    {
+        QFETCH(bool, withRefusingDevice);
+        // --port is the same for every device: one port, one loopback address each.
+        std::vector<std::unique_ptr<Tftpd>> servers;
+        QStringList devices;
+        for (int i = 2; i <= 5; ++i) {
+            devices.append(u"127.0.0.%1"_s.arg(i));
+            const quint16 port = servers.empty() ? 0 : servers.front()->port();
+            servers.push_back(std::make_unique<Tftpd>(i % 2, devices.last(), port));
+            QVERIFY2(servers.back()->start(), qPrintable(servers.back()->errorString));
+        }
+        const quint16 port = servers.front()->port();
+        // Takes every file but refuses "done": not updated, though all the firmware went in.
+        ScriptedDevice refusing(
+            [](int n, const QByteArray &got) {
+                if (got.startsWith("\0\2done\0"_ba))
+                    return QByteArrayList {errorPacket(2, hostileText)};
+                return ScriptedDevice::acknowledge(n, got);
+            },
+            u"127.0.0.6"_s, port);
+        if (withRefusingDevice)
+            devices.append(u"127.0.0.6"_s);
+        QTemporaryDir reportFolder;
+        const QString report = reportFolder.filePath(u"report.json"_s);
+
+        const Run run = runProgram(
+            QStringList {u"--port"_s, QString::number(port), u"--report"_s, report, folder.path()}
+            + devices);
+        QVERIFY2(run.exitCode == (withRefusingDevice ? 1 : 0), run.err.constData());
+        QStringList stored = firmware + QStringList {u"done"_s};
+        stored.sort();
+        for (const auto &server : servers) {
+            for (int i = 0; i < firmware.size(); ++i)
+                QVERIFY2(server->file(firmware[i]) == contents(i), qPrintable(firmware[i]));
+            QCOMPARE(server->files(), stored);
+        }
+        QFile reportFile(report);
+        QVERIFY(reportFile.open(QIODevice::ReadOnly));
+        const QJsonObject json = QJsonDocument::fromJson(reportFile.readAll()).object();
+        QCOMPARE(json[u"totals"_s][u"updated"_s].toInt(), 4);
+        QCOMPARE(json[u"totals"_s][u"failed"_s].toInt(), int(withRefusingDevice));
+        QCOMPARE(json[u"devices"_s][0][u"result"_s].toString(), u"updated"_s);
+        QCOMPARE(json[u"devices"_s][0][u"filesSent"_s].toInt(), 5);
+        if (!withRefusingDevice)
+            return;
+        // In order, then "done"; the device's own text reported.
+        QCOMPARE(refusing.requests(), firmware + QStringList {u"done"_s});
+        const QJsonObject failed = json[u"devices"_s][4].toObject();
+        QCOMPARE(failed[u"result"_s].toString(), u"failed"_s);
+        QCOMPARE(failed[u"filesSent"_s].toInt(), 4);
+        QCOMPARE(failed[u"status"_s].toString(),
+                 u"Protocol Error: 2 "_s + QString::fromLatin1(hostileText));
+        // On the terminal it is shown, escaped, and never acts.
+        const QByteArray row = run.out.mid(run.out.indexOf("127.0.0.6 ")).split('\n').first();
+        QVERIFY2(row.contains(" failed ") && row.contains(" 4/5 ")
+                     && row.endsWith(" Protocol Error: 2 \\x1b]0;pwned\\x07"),
+                 run.out.constData());
+        QVERIFY(!run.out.contains('\x1b') && !run.err.contains('\x1b'));
+    }
+
+    void list_data()
+    {
+        QTest::addColumn<QString>("folderPath");
+        QTest::addColumn<QByteArray>("listing");
+        QTest::addColumn<QByteArray>("message");
+        QTest::addRow("firmware and a decoy")
+            << folder.path()
+            << "         0  7380-X-v1.bin\n       700  7381-v2.bin\n      2800  7380KD-v3.bin\n"
+               "      6300  7465-v4.bin\n         0  done\n"_ba
+            << ""_ba;
+        QTest::addRow("no firmware") << empty.path() << "         0  done\n"_ba
+                                     << "no firmware files"_ba;
+    }
+    void list()
+    {
+        QFETCH(QString, folderPath);
+        QFETCH(QByteArray, listing);
+        QFETCH(QByteArray, message);
+        const Run run = runProgram({u"--list"_s, folderPath});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, listing);
+        QVERIFY2(message.isEmpty() ? run.err.isEmpty() : run.err.contains(message),
+                 run.err.constData());
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("message");
+        const QString devices = empty.filePath(u"devices"_s);
+        const QString dir = folder.path();
+        QTest::addRow("unknown option")
+            << QStringList {u"--bogus"_s, dir, u"127.0.0.2"_s} << "Unknown option 'bogus'"_ba;
+        QTest::addRow("no devices") << QStringList {dir} << "no devices given"_ba;
+        QTest::addRow("missing folder")
+            << QStringList {dir + u"/nothing"_s, u"127.0.0.2"_s} << "there is no folder"_ba;
+        QTest::addRow("no firmware")
+            << QStringList {empty.path(), u"127.0.0.2"_s} << "holds no firmware images"_ba;
+        QTest::addRow("unreadable devices file")
+            << QStringList {dir, u"--devices"_s, dir + u"/nothing"_s}
+            << "cannot read the devices file"_ba;
+        QTest::addRow("device twice") << QStringList {dir, u"127.0.0.2"_s, u"--devices"_s, devices}
+                                      << "the device 127.0.0.2 is listed twice"_ba;
+    }
+    void usageErrors()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, message);
+        const Run run = runProgram(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.out.isEmpty());
+        // One line, saying what was wrong.
+        QVERIFY2(run.err.startsWith("tstx-update: ") && run.err.count('\n') == 1
+                     && run.err.contains(message),
+                 run.err.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
