@@ -67,10 +67,11 @@ int main(int argc, char *argv[])
     ProgressDisplay display(run);
     InterruptWatcher interrupts;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &run, [&] {
+        // Cancelled first: once the message shows, no running upload sends another block.
+        run.interrupt();
         display.message(u"tstx-update: interrupted: no further transmitter starts, the running "
                         "ones stop after their current block, within 10 s (Ctrl+C again quits "
                         "at once)"_s);
-        run.interrupt();
     });
     QObject::connect(&run, &FleetRun::finished, &app, [&] {
         display.finish();

@@ -34,14 +34,18 @@ struct Run
 
 // Runs the program to its end while this thread's event loop goes on, so a scripted device
 // answers meanwhile.
-Run runProgram(const QStringList &arguments)
+Run runProgram(const QStringList &arguments, QProcess &process)
 {
-    QProcess process;
     QSignalSpy finished(&process, &QProcess::finished);
     process.start(QStringLiteral(PROGRAM), arguments);
     if (!finished.wait(60000) || process.exitStatus() != QProcess::NormalExit)
         qFatal("tstx-update did not end normally: %s", qPrintable(process.errorString()));
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+Run runProgram(const QStringList &arguments)
+{
+    QProcess process;
+    return runProgram(arguments, process);
 }
 } // namespace
 
@@ -129,6 +133,41 @@ private slots:
                      && row.endsWith(" Protocol Error: 2 \\x1b]0;pwned\\x07"),
                  run.out.constData());
         QVERIFY(!run.out.contains('\x1b') && !run.err.contains('\x1b'));
+    }
+
+    void interruptStopsTheRun()
+    {
+        // SIGTERM (Ctrl+C's twin) when the first block of the fourth file arrives; the device
+        // holds its answer until the program says it was interrupted.
+        QProcess process;
+        ScriptedDevice device(
+            [&](int n, const QByteArray &got) {
+                if (got.startsWith("\0\3\0\1"_ba) && device.requests().size() == 4) {
+                    process.terminate();
+                    process.setReadChannel(QProcess::StandardError);
+                    while (!process.peek(1 << 16).contains("interrupted")
+                           && process.waitForReadyRead(10000)) { }
+                }
+                return ScriptedDevice::acknowledge(n, got);
+            },
+            u"127.0.0.7"_s);
+        const QString report = empty.filePath(u"interrupted.json"_s);
+        const Run run
+            = runProgram({u"--parallel"_s, u"1"_s, u"--port"_s, QString::number(device.port()),
+                          u"--report"_s, report, folder.path(), u"127.0.0.7"_s, u"127.0.0.8"_s},
+                         process);
+        QCOMPARE(run.exitCode, 1);
+        // That block was the last thing sent: no further block, file or "done".
+        QCOMPARE(device.requests(), firmware.first(4));
+        QCOMPARE(device.received.last(), "\0\3\0\1"_ba + contents(3).first(512));
+        QFile reportFile(report);
+        QVERIFY(reportFile.open(QIODevice::ReadOnly));
+        const QJsonObject json = QJsonDocument::fromJson(reportFile.readAll()).object();
+        QCOMPARE(json[u"devices"_s][0][u"result"_s].toString(), u"cancelled"_s);
+        QCOMPARE(json[u"devices"_s][0][u"filesSent"_s].toInt(), 3);
+        QCOMPARE(json[u"devices"_s][0][u"status"_s].toString(), u"Update cancelled"_s);
+        QCOMPARE(json[u"devices"_s][1][u"result"_s].toString(), u"not started"_s);
+        QVERIFY(json[u"interrupted"_s].toBool());
     }
 
     void list_data()
