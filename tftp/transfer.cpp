@@ -55,6 +55,9 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
     // In a run sendFile has refused such a file already; this guards the direct callers.
     if (fileData.size() > Tftp::maxFileSize)
         return failTransfer(Tftp::tooLargeStatus(fileName, fileData.size()));
+    // A cancel that came after the run chose this file: no write request goes out.
+    if (cancelRequested.load())
+        return failTransfer(cancelledStatus());
     if (!openSocket())
         return failTransfer(udpSocket->errorString());
     reportStatus(u"Sending file %1"_s.arg(fileName));
@@ -118,6 +121,9 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
         ++blockNumber;
         if (lastBlockSent)
             return finishTransfer();
+        // Cancelled: stop before the next block. A file the device took still counts as taken.
+        if (cancelRequested.load())
+            return failTransfer(cancelledStatus());
         const qsizetype offset = qsizetype(blockNumber - 1) * Tftp::blockSize;
         const qsizetype remaining = fileData.size() - offset;
         lastBlockSent = remaining < Tftp::blockSize;

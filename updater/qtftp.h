@@ -55,6 +55,11 @@ public:
     Q_INVOKABLE void buildFileList(const QUrl &filesFolder);
     // Sends every listed file, then the empty "done"; ends with updateCompleted.
     Q_INVOKABLE void startUpdate();
+    // Asks the running update to stop: the current upload ends after its next reply (so within
+    // one reply wait) and no further file is sent. Safe from any thread; startUpdate clears it.
+    void cancelUpdate() { cancelRequested.store(true); }
+    // The status of an update ended by cancelUpdate.
+    [[nodiscard]] static QString cancelledStatus() { return QStringLiteral("Update cancelled"); }
     // Starts the upload of one file (or of the end marker "done") on the thread pool.
     Q_INVOKABLE bool sendFile(const QUrl &fileUrl);
     Q_INVOKABLE QString loadNetoworkIf();
@@ -141,4 +146,6 @@ private:
     std::atomic<int> transferProgress = 0;
     QTimer progressTimer;
     int replyTimeoutMs = 10000;
+    // Set by cancelUpdate from any thread, read by the upload task and the object's thread.
+    std::atomic<bool> cancelRequested = false;
 };

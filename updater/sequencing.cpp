@@ -19,6 +19,7 @@ void QTftp::startUpdate()
 {
     qDebug() << "Starting the update";
     fileIndex = 0;
+    cancelRequested.store(false);
     sendNextFile();
 }
 
@@ -26,7 +27,10 @@ void QTftp::sendNextFile()
 {
     const int fileCount = int(fileList.size());
     bool started = true;
-    if (fileIndex < fileCount) {
+    if (fileIndex <= fileCount && cancelRequested.load()) {
+        setStatus(cancelledStatus());
+        started = false;
+    } else if (fileIndex < fileCount) {
         started = sendFile(QUrl(fileList.at(fileIndex), QUrl::TolerantMode));
     } else if (fileIndex == fileCount) {
         started = sendFile(QUrl(endMarker, QUrl::TolerantMode));

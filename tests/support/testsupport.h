@@ -56,15 +56,16 @@ inline bool settingsAreOwn()
     return QSettings().fileName().startsWith(QStringLiteral(TSTX_TEST_CONFIG) + u'/');
 }
 
-// A device on 127.0.0.1 that answers the n-th datagram it receives with reply(n, datagram) and
-// keeps every datagram. It answers while the test's thread runs its event loop.
+// A device on a loopback address (port 0: any free one) that answers the n-th datagram it
+// receives with reply(n, datagram) and keeps every datagram. It answers while the test's thread
+// runs its event loop.
 class ScriptedDevice
 {
 public:
     using Reply = std::function<QByteArrayList(int n, const QByteArray &datagram)>;
-    explicit ScriptedDevice(Reply reply)
+    explicit ScriptedDevice(Reply reply, const QString &address = u"127.0.0.1"_s, quint16 port = 0)
     {
-        m_socket.bind(QHostAddress::LocalHost, 0);
+        m_socket.bind(QHostAddress(address), port);
         QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this, reply] {
             while (m_socket.hasPendingDatagrams()) {
                 const QNetworkDatagram got = m_socket.receiveDatagram();

@@ -1,0 +1,170 @@
+#include "fleetrun.h"
+
+#include "display.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+
+QList<FirmwareFile> firmwareFiles(const QStringList &firmwareList)
+{
+    QList<FirmwareFile> files;
+    for (const QString &entry : firmwareList) {
+        // Read back as the upload reads it.
+        const QUrl url(entry, QUrl::TolerantMode);
+        files.append({url.fileName(QUrl::FullyDecoded), QFileInfo(url.toLocalFile()).size()});
+    }
+    return files;
+}
+
+QString resultText(DeviceOutcome::Result result)
+{
+    switch (result) {
+    case DeviceOutcome::Updated:
+        return u"updated"_s;
+    case DeviceOutcome::Failed:
+        return u"failed"_s;
+    case DeviceOutcome::Cancelled:
+        return u"cancelled"_s;
+    case DeviceOutcome::Running:
+        return u"running"_s;
+    case DeviceOutcome::NotStarted:
+        break;
+    }
+    return u"not started"_s;
+}
+
+FleetRun::FleetRun(const QStringList &devices, const QString &localAddress, quint16 port)
+{
+    for (const QString &name : devices) {
+        Device &device = m_devices.emplace_back();
+        device.outcome.device = name;
+        device.tftp = std::make_unique<QTftp>();
+        device.tftp->setLocalAddress(localAddress);
+        device.tftp->setRemoteAddress(name);
+        device.tftp->setRemotePort(port);
+    }
+}
+
+QString FleetRun::prepare(const QString &folder)
+{
+    // Each listing adds to the updater's list of error-tolerant names, which running uploads read
+    // without a lock: so every object lists the folder now, before the first upload starts.
+    for (Device &device : m_devices)
+        device.tftp->buildFileList(QUrl::fromLocalFile(folder));
+    const QStringList firmwareList = m_devices.front().tftp->firmwareList();
+    for (const Device &device : m_devices) {
+        if (device.tftp->firmwareList() != firmwareList)
+            return u"the folder %1 changed while it was read; run again once nothing writes to it"_s
+                .arg(printable(folder));
+    }
+    // It would send only "done", which a transmitter takes for a finished update.
+    if (firmwareList.isEmpty())
+        return u"%1 holds no firmware images; see what a run would send with: tstx-update --list %1"_s
+            .arg(printable(folder));
+    m_files = firmwareFiles(firmwareList);
+
+    for (int i = 0; i < deviceCount(); ++i) {
+        QTftp *tftp = m_devices[size_t(i)].tftp.get();
+        // The size of each upload is reported once its write request went out.
+        connect(tftp, &QTftp::fileSizeChanged, this, [this, i] { noteUpload(i); });
+        connect(tftp, &QTftp::updateCompleted, this, [this, i] { complete(i); });
+    }
+    return {};
+}
+
+void FleetRun::start(int parallel)
+{
+    m_parallel = parallel;
+    startMore();
+}
+
+void FleetRun::startMore()
+{
+    while (!m_interrupted && m_running < m_parallel && m_next < deviceCount()) {
+        Device &device = m_devices[size_t(m_next++)];
+        device.outcome.result = DeviceOutcome::Running;
+        ++m_running;
+        device.clock.start();
+        // Can end at once (a file that cannot be read), calling complete() before it returns.
+        device.tftp->startUpdate();
+    }
+    if (m_running == 0 && !m_finished) {
+        m_finished = true;
+        emit finished();
+    }
+}
+
+void FleetRun::interrupt()
+{
+    m_interrupted = true;
+    for (Device &device : m_devices) {
+        if (device.outcome.result == DeviceOutcome::Running) {
+            device.cancelled = true;
+            device.tftp->cancelUpdate();
+        }
+    }
+}
+
+void FleetRun::noteUpload(int index)
+{
+    Device &device = m_devices[size_t(index)];
+    if (device.tftp->currentFileIndex() == device.shownFile)
+        return;
+    device.shownFile = device.tftp->currentFileIndex();
+    emit fileStarted(index);
+}
+
+void FleetRun::complete(int index)
+{
+    Device &device = m_devices[size_t(index)];
+    DeviceOutcome &outcome = device.outcome;
+    outcome.seconds = double(device.clock.elapsed()) / 1000;
+    outcome.filesSent = device.tftp->currentFileIndex();
+    outcome.status = device.tftp->errorString();
+    outcome.bytes = 0;
+    for (int file = 0; file < qMin(outcome.filesSent, int(m_files.size())); ++file)
+        outcome.bytes += m_files.at(file).size;
+    // Updated means the device took "done": each file before it went through first.
+    if (outcome.filesSent == fileCount())
+        outcome.result = DeviceOutcome::Updated;
+    else
+        outcome.result = device.cancelled ? DeviceOutcome::Cancelled : DeviceOutcome::Failed;
+    --m_running;
+    emit deviceEnded(index);
+    // Later, not from inside the updater's signal, and after a loop in startMore has ended.
+    QMetaObject::invokeMethod(this, &FleetRun::startMore, Qt::QueuedConnection);
+}
+
+bool FleetRun::allUpdated() const
+{
+    return std::all_of(m_devices.cbegin(), m_devices.cend(), [](const Device &device) {
+        return device.outcome.result == DeviceOutcome::Updated;
+    });
+}
+
+QString FleetRun::fileName(int index) const
+{
+    return index < m_files.size() ? m_files.at(index).name : u"done"_s;
+}
+
+const DeviceOutcome &FleetRun::outcome(int device) const
+{
+    return m_devices[size_t(device)].outcome;
+}
+
+int FleetRun::currentFile(int device) const
+{
+    return m_devices[size_t(device)].tftp->currentFileIndex();
+}
+
+int FleetRun::percent(int device) const
+{
+    const QTftp &tftp = *m_devices[size_t(device)].tftp;
+    if (tftp.fileSize() <= 0)
+        return 0;
+    return int(qMin<qint64>(100, qint64(tftp.fileProgress()) * 100 / tftp.fileSize()));
+}

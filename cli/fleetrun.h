@@ -1,0 +1,98 @@
+#pragma once
+
+#include "qtftp.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+// A firmware file of the folder, as a run sends it.
+struct FirmwareFile
+{
+    QString name;
+    qint64 size = 0;
+};
+
+// The files behind a QTftp firmware list, in its order.
+QList<FirmwareFile> firmwareFiles(const QStringList &firmwareList);
+
+// What became of one transmitter.
+struct DeviceOutcome
+{
+    enum Result { NotStarted, Running, Updated, Failed, Cancelled };
+
+    QString device;
+    Result result = NotStarted;
+    int filesSent = 0; // taken by the device, "done" counting as the last one
+    qint64 bytes = 0; // of the firmware files the device took
+    double seconds = 0;
+    QString status; // the status text that ended its update, as the updater wrote it
+};
+
+// How a result reads in the summary and the report.
+QString resultText(DeviceOutcome::Result result);
+
+// Updates a fleet: one QTftp object per transmitter, driven as the window drives its one, with
+// at most a given number of updates at once. All of it runs in the thread that made the run.
+class FleetRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Every transmitter is reached from localAddress (empty: the system chooses) at port.
+    FleetRun(const QStringList &devices, const QString &localAddress, quint16 port);
+
+    // Lists the folder for every transmitter; the usage error, or an empty text.
+    QString prepare(const QString &folder);
+    // Starts updates, at most parallel at a time, until every transmitter has had its turn.
+    void start(int parallel);
+    // Starts no further transmitter and cancels the running ones.
+    void interrupt();
+
+    [[nodiscard]] bool interrupted() const { return m_interrupted; }
+    [[nodiscard]] bool allUpdated() const;
+    [[nodiscard]] const QList<FirmwareFile> &files() const { return m_files; }
+    // The files of an update: the firmware files and "done".
+    [[nodiscard]] int fileCount() const { return int(m_files.size()) + 1; }
+    [[nodiscard]] QString fileName(int index) const;
+    [[nodiscard]] int deviceCount() const { return int(m_devices.size()); }
+    [[nodiscard]] const DeviceOutcome &outcome(int device) const;
+    // For a running transmitter: the position of its current file, and how far it is, in %.
+    [[nodiscard]] int currentFile(int device) const;
+    [[nodiscard]] int percent(int device) const;
+
+signals:
+    // A transmitter's upload of its current file is under way.
+    void fileStarted(int device);
+    // A transmitter's update ended; its outcome is final.
+    void deviceEnded(int device);
+    // No transmitter runs and none will start.
+    void finished();
+
+private:
+    struct Device
+    {
+        std::unique_ptr<QTftp> tftp;
+        DeviceOutcome outcome;
+        QElapsedTimer clock;
+        int shownFile = -1;
+        bool cancelled = false;
+    };
+
+    void startMore();
+    void noteUpload(int index);
+    void complete(int index);
+
+    std::vector<Device> m_devices;
+    QList<FirmwareFile> m_files;
+    int m_parallel = 1;
+    int m_next = 0; // the next transmitter to start
+    int m_running = 0;
+    bool m_interrupted = false;
+    bool m_finished = false;
+};

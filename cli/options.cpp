@@ -1,0 +1,198 @@
+#include "options.h"
+
+#include "display.h"
+#include "networkinterfaces.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QSet>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// More would only queue in the thread pool; each running update holds one of its threads.
+constexpr int maxParallel = 256;
+
+const QString description
+    = u"Updates the firmware of Tessaline transmitters over TFTP, many at once.\n"
+      "\n"
+      "  tstx-update [options] FOLDER DEVICE...\n"
+      "  tstx-update [options] FOLDER --devices FILE\n"
+      "  tstx-update --list FOLDER\n"
+      "\n"
+      "Exit status: 0 when every transmitter took the whole update, 1 when any\n"
+      "did not (it failed, was cancelled or was not started), 2 for a usage\n"
+      "error. Ctrl+C starts no further transmitter and cancels the running\n"
+      "ones, then reports; a second Ctrl+C quits at once."_s;
+
+// Adds the devices of a devices file: whitespace-separated words; blank lines and everything
+// after a "#" are ignored. The failure, or an empty text.
+QString readDevicesFile(const QString &path, QStringList &devices)
+{
+    QFile file(path);
+    const bool opened
+        = path == u"-"_s ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
+    const QByteArray contents = opened ? file.readAll() : QByteArray();
+    if (!opened || file.error() != QFileDevice::NoError)
+        return u"cannot read the devices file %1: %2; give a readable file with one device per "
+               "line, or - for standard input"_s.arg(printable(path), file.errorString());
+    static const QRegularExpression whitespace(u"\\s+"_s);
+    const QStringList lines = QString::fromUtf8(contents).split(u'\n');
+    for (const QString &line : lines)
+        devices += line.section(u'#', 0, 0).split(whitespace, Qt::SkipEmptyParts);
+    return {};
+}
+
+// The first IPv4 address of the interface that bears name, as the window lists it or as the
+// system names it; empty when there is none.
+QString interfaceAddress(const QString &name)
+{
+    const InterfaceList interfaces = systemInterfaces();
+    for (const InterfaceInfo &info : interfaces) {
+        if (info.humanReadableName != name && info.name != name)
+            continue;
+        for (const QHostAddress &address : info.addresses) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol)
+                return address.toString();
+        }
+    }
+    return {};
+}
+
+// The names --interface takes, as the window's list shows them.
+QString interfaceNames()
+{
+    QStringList names;
+    for (const QString &entry : interfaceEntries(systemInterfaces()))
+        names.append(entry.section(interfaceEntrySeparator, 0, 0));
+    names.removeDuplicates();
+    return names.isEmpty() ? u"(none)"_s : names.join(u", "_s);
+}
+
+// The same transmitter typed twice, as an address or as a name in other letter case.
+QString deviceKey(const QString &device)
+{
+    const QHostAddress address(device);
+    return address.isNull() ? device.toLower() : address.toString();
+}
+} // namespace
+
+QString parseCommandLine(const QStringList &arguments, Options &options)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description);
+    const QCommandLineOption list(u"list"_s,
+                                  u"Print the files a run would send, in sending order with their "
+                                  "sizes in bytes, then \"done\"; send nothing."_s,
+                                  u"folder"_s);
+    const QCommandLineOption devicesFile(u"devices"_s,
+                                         u"Read the devices from <file>, one per line; blank lines "
+                                         "and # comments are ignored, - reads standard input."_s,
+                                         u"file"_s);
+    const QCommandLineOption interface(u"interface"_s,
+                                       u"Send from the first IPv4 address of this network "
+                                       "interface: its name as the window lists it, or the "
+                                       "system's name for it."_s,
+                                       u"name"_s);
+    const QCommandLineOption localAddress(u"local-address"_s, u"Send from this local address."_s,
+                                          u"address"_s);
+    const QCommandLineOption port(u"port"_s, u"The transmitters' TFTP port (default 69)."_s,
+                                  u"port"_s, u"69"_s);
+    const QCommandLineOption parallel(
+        u"parallel"_s, u"Update up to <n> transmitters at once (default 8)."_s, u"n"_s, u"8"_s);
+    const QCommandLineOption report(u"report"_s, u"Also write the summary as JSON to <file>."_s,
+                                    u"file"_s);
+    const QCommandLineOption verbose(u"verbose"_s, u"Show the updater's debugging output."_s);
+    parser.addOptions(
+        {list, devicesFile, interface, localAddress, port, parallel, report, verbose});
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    parser.addPositionalArgument(u"folder"_s,
+                                 u"The folder that holds the firmware images (.bin)."_s);
+    parser.addPositionalArgument(u"device"_s,
+                                 u"A transmitter's address or host name, as typed in the window."_s,
+                                 u"device..."_s);
+
+    if (!parser.parse(arguments))
+        return printable(parser.errorText()) + u" Type tstx-update --help for the options."_s;
+    if (parser.isSet(help) || parser.isSet(u"help-all"_s))
+        parser.showHelp(0);
+    if (parser.isSet(version))
+        parser.showVersion();
+
+    QStringList positional = parser.positionalArguments();
+    if (parser.isSet(list)) {
+        if (!positional.isEmpty())
+            return u"--list takes only a folder; type tstx-update --list FOLDER"_s;
+        options.listOnly = true;
+        options.folder = parser.value(list);
+    } else if (positional.isEmpty()) {
+        return u"no firmware folder given; type tstx-update [options] FOLDER DEVICE..."_s;
+    } else {
+        options.folder = positional.takeFirst();
+        options.devices = positional;
+    }
+    const QFileInfo folder(options.folder);
+    if (!folder.isDir())
+        return u"there is no folder %1; give the folder that holds the firmware images"_s.arg(
+            printable(options.folder));
+    options.folder = folder.absoluteFilePath();
+    if (options.listOnly)
+        return {};
+
+    if (parser.isSet(devicesFile)) {
+        if (QString error = readDevicesFile(parser.value(devicesFile), options.devices);
+            !error.isEmpty())
+            return error;
+    }
+    if (options.devices.isEmpty())
+        return u"no devices given; name them after the folder (tstx-update FOLDER 192.168.1.20 "
+               "...) or in a file (--devices FILE)"_s;
+    // Two updates of one transmitter at once would run into each other.
+    QSet<QString> seen;
+    for (const QString &device : std::as_const(options.devices)) {
+        const QString key = deviceKey(device);
+        if (seen.contains(key))
+            return u"the device %1 is listed twice; list each transmitter once"_s.arg(
+                printable(device));
+        seen.insert(key);
+    }
+
+    bool ok = false;
+    const uint portNumber = parser.value(port).toUInt(&ok);
+    if (!ok || portNumber == 0 || portNumber > 65535)
+        return u"--port takes a number from 1 to 65535, not %1"_s.arg(
+            printable(parser.value(port)));
+    options.port = quint16(portNumber);
+    options.parallel = parser.value(parallel).toInt(&ok);
+    if (!ok || options.parallel < 1 || options.parallel > maxParallel)
+        return u"--parallel takes a number from 1 to %1, not %2"_s.arg(
+            QString::number(maxParallel), printable(parser.value(parallel)));
+
+    if (parser.isSet(interface) && parser.isSet(localAddress))
+        return u"--interface and --local-address both given; give only one of them"_s;
+    if (parser.isSet(interface)) {
+        options.localAddress = interfaceAddress(parser.value(interface));
+        if (options.localAddress.isEmpty())
+            return u"there is no interface %1 with an IPv4 address; give one of: %2"_s.arg(
+                printable(parser.value(interface)), printable(interfaceNames()));
+    }
+    if (parser.isSet(localAddress)) {
+        const QHostAddress address(parser.value(localAddress));
+        if (address.isNull())
+            return u"%1 is not an IP address; give the local address as digits, such as "
+                   "--local-address 192.168.1.10"_s.arg(printable(parser.value(localAddress)));
+        options.localAddress = address.toString();
+    }
+    options.reportFile = parser.value(report);
+    // Found out now rather than after a long run.
+    if (!options.reportFile.isEmpty() && !QFileInfo(options.reportFile).absoluteDir().exists())
+        return u"there is no folder for the report %1; give a file in an existing folder"_s.arg(
+            printable(options.reportFile));
+    options.verbose = parser.isSet(verbose);
+    return {};
+}

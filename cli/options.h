@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the command line asks for, checked.
+struct Options
+{
+    QString folder; // absolute
+    bool listOnly = false; // --list: show the sending order, send nothing
+    QStringList devices; // in the order given, each once
+    QString localAddress; // empty: the system chooses
+    quint16 port = 69;
+    int parallel = 8;
+    QString reportFile;
+    bool verbose = false;
+};
+
+// Reads the command line into options. Returns the usage error, one line that says what was
+// wrong and what to type instead, or an empty text. --help and --version print and exit.
+QString parseCommandLine(const QStringList &arguments, Options &options);

@@ -1,0 +1,206 @@
+// tstx-update as a technician runs it: a fleet of tftpd-hpa devices and a scripted one on
+// loopback addresses, the listing of a folder, and the usage errors.
+#include "support/testsupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+
+#include <memory>
+#include <vector>
+
+using namespace Qt::StringLiterals;
+using namespace TestSupport;
+
+namespace {
+// In sending order.
+const QStringList firmware {u"7380-X-v1.bin"_s, u"7381-v2.bin"_s, u"7380KD-v3.bin"_s,
+                            u"7465-v4.bin"_s};
+// The contents of firmware[i]: 0, 700, 2800 and 6300 bytes.
+QByteArray contents(int i)
+{
+    return randomBytes(qint64(700) * i * i);
+}
+// What a device may say in its ERROR: raw, it would set the terminal's title.
+const QByteArray hostileText = "\x1b]0;pwned\x07";
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject report; // what --report wrote
+};
+
+// Runs the program with a report file to its end while this thread's event loop goes on, so a
+// scripted device answers meanwhile.
+Run runProgram(const QStringList &arguments, QProcess *given = nullptr)
+{
+    QProcess own;
+    QProcess &process = given ? *given : own;
+    QTemporaryDir reportFolder;
+    QSignalSpy finished(&process, &QProcess::finished);
+    process.start(QStringLiteral(PROGRAM),
+                  arguments + QStringList {u"--report"_s, reportFolder.filePath(u"r"_s)});
+    if (!finished.wait(60000) || process.exitStatus() != QProcess::NormalExit)
+        qFatal("tstx-update did not end normally: %s", qPrintable(process.errorString()));
+    QFile report(reportFolder.filePath(u"r"_s));
+    return {
+        process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError(),
+        QJsonDocument::fromJson(report.open(QIODevice::ReadOnly) ? report.readAll() : "").object()};
+}
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir folder; // the firmware, and one decoy
+    QTemporaryDir empty; // no firmware at all, and a devices file
+
+private slots:
+    void initTestCase()
+    {
+        for (int i = 0; i < firmware.size(); ++i)
+            QVERIFY(writeFile(folder.filePath(firmware[i]), contents(i)));
+        QVERIFY(writeFile(folder.filePath(u"readme.txt"_s), "not sent"));
+        QVERIFY(writeFile(empty.filePath(u"7390-v1.bin"_s), "no pattern's model"));
+        // Only the comment names 127.0.0.3 twice; 127.0.0.2 is in the file and on the line.
+        QVERIFY(writeFile(empty.filePath(u"devices"_s),
+                          "# 127.0.0.3 is the spare\n127.0.0.3\n\n127.0.0.2 # rack 1\n"));
+    }
+
+    void fleet_data()
+    {
+        QTest::addColumn<bool>("withRefusingDevice");
+        QTest::addRow("four real devices") << false;
+        QTest::addRow("four real ones and one that refuses done") << true;
+    }
+    void fleet()
+    {
+        QFETCH(bool, withRefusingDevice);
+        // --port is the same for every device: one port, one loopback address each.
+        std::vector<std::unique_ptr<Tftpd>> servers;
+        QStringList devices;
+        for (int i = 2; i <= 5; ++i) {
+            devices.append(u"127.0.0.%1"_s.arg(i));
+            const quint16 port = servers.empty() ? 0 : servers.front()->port();
+            servers.push_back(std::make_unique<Tftpd>(i % 2, devices.last(), port));
+            QVERIFY2(servers.back()->start(), qPrintable(servers.back()->errorString));
+        }
+        const quint16 port = servers.front()->port();
+        // Takes every file but refuses "done": not updated, though all the firmware went in.
+        ScriptedDevice refusing(
+            [](int n, const QByteArray &got) {
+                if (got.startsWith("\0\2done\0"_ba))
+                    return QByteArrayList {errorPacket(2, hostileText)};
+                return ScriptedDevice::acknowledge(n, got);
+            },
+            u"127.0.0.6"_s, port);
+        if (withRefusingDevice)
+            devices.append(u"127.0.0.6"_s);
+
+        const Run run
+            = runProgram(QStringList {u"--port"_s, QString::number(port), folder.path()} + devices);
+        QVERIFY2(run.exitCode == (withRefusingDevice ? 1 : 0), run.err.constData());
+        for (const auto &server : servers) {
+            for (int i = 0; i < firmware.size(); ++i)
+                QVERIFY2(server->file(firmware[i]) == contents(i), qPrintable(firmware[i]));
+            QCOMPARE(server->file(u"done"_s), QByteArray());
+        }
+        const QJsonObject &json = run.report;
+        QCOMPARE(json[u"totals"_s][u"updated"_s].toInt(), 4);
+        QCOMPARE(json[u"totals"_s][u"failed"_s].toInt(), int(withRefusingDevice));
+        QCOMPARE(json[u"devices"_s][0][u"filesSent"_s].toInt(), 5);
+        if (!withRefusingDevice)
+            return;
+        // In order, then "done"; the device's own text reported.
+        QCOMPARE(refusing.requests(), firmware + QStringList {u"done"_s});
+        const QJsonObject failed = json[u"devices"_s][4].toObject();
+        QCOMPARE(failed[u"filesSent"_s].toInt(), 4);
+        QCOMPARE(failed[u"status"_s].toString(),
+                 u"Protocol Error: 2 "_s + QString::fromLatin1(hostileText));
+        // On the terminal it is shown, escaped, and never acts.
+        QVERIFY2(run.out.contains(" Protocol Error: 2 \\x1b]0;pwned\\x07\n"), run.out.constData());
+        QVERIFY(!run.out.contains('\x1b') && !run.err.contains('\x1b'));
+    }
+
+    void interruptStopsTheRun()
+    {
+        // SIGTERM (Ctrl+C's twin) when the first block of the fourth file arrives; the device
+        // holds its answer until the program says it was interrupted.
+        QProcess process;
+        ScriptedDevice device(
+            [&](int n, const QByteArray &got) {
+                if (got.startsWith("\0\3\0\1"_ba) && device.requests().size() == 4) {
+                    process.terminate();
+                    process.setReadChannel(QProcess::StandardError);
+                    while (!process.peek(1 << 16).contains("interrupted")
+                           && process.waitForReadyRead(10000)) { }
+                }
+                return ScriptedDevice::acknowledge(n, got);
+            },
+            u"127.0.0.7"_s);
+        const Run run
+            = runProgram({u"--parallel"_s, u"1"_s, u"--port"_s, QString::number(device.port()),
+                          folder.path(), u"127.0.0.7"_s, u"127.0.0.8"_s},
+                         &process);
+        QCOMPARE(run.exitCode, 1);
+        // That block was the last thing sent: no further block, file or "done".
+        QCOMPARE(device.requests(), firmware.first(4));
+        QCOMPARE(device.received.last(), "\0\3\0\1"_ba + contents(3).first(512));
+        const QJsonValue devices = run.report[u"devices"_s];
+        QCOMPARE(devices[0][u"result"_s].toString(), u"cancelled"_s);
+        QCOMPARE(devices[0][u"filesSent"_s].toInt(), 3);
+        QCOMPARE(devices[0][u"status"_s].toString(), u"Update cancelled"_s);
+        QCOMPARE(devices[1][u"result"_s].toString(), u"not started"_s);
+        QVERIFY(run.report[u"interrupted"_s].toBool());
+    }
+
+    // Listings and usage errors: nothing is sent, no report written.
+    void sendsNothing_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("listing"); // standard output; none: a usage error
+        QTest::addColumn<QByteArray>("message"); // in the one line on standard error
+        const QString dir = folder.path(), none = dir + u"/nothing"_s, device = u"127.0.0.2"_s;
+        QTest::addRow("list, decoy left out")
+            << QStringList {u"--list"_s, dir}
+            << "         0  7380-X-v1.bin\n       700  7381-v2.bin\n      2800  7380KD-v3.bin\n"
+               "      6300  7465-v4.bin\n         0  done\n"_ba
+            << ""_ba;
+        QTest::addRow("list, no firmware")
+            << QStringList {u"--list"_s, empty.path()} << "         0  done\n"_ba
+            << "no firmware files"_ba;
+        const auto usageError
+            = [](const char *label, const QStringList &arguments, const char *message) {
+                  QTest::addRow("%s", label) << arguments << QByteArray() << QByteArray(message);
+              };
+        usageError("unknown option", {u"--bogus"_s, dir, device}, "Unknown option 'bogus'");
+        usageError("no devices", {dir}, "no devices given");
+        usageError("missing folder", {none, device}, "there is no folder");
+        usageError("no firmware", {empty.path(), device}, "holds no firmware images");
+        usageError("unreadable devices file", {dir, u"--devices"_s, none},
+                   "cannot read the devices file");
+        usageError("device twice", {dir, device, u"--devices"_s, empty.filePath(u"devices"_s)},
+                   "the device 127.0.0.2 is listed twice");
+    }
+    void sendsNothing()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, listing);
+        QFETCH(QByteArray, message);
+        const Run run = runProgram(arguments);
+        QCOMPARE(run.exitCode, listing.isEmpty() ? 2 : 0);
+        QCOMPARE(run.out, listing);
+        QVERIFY(run.report.isEmpty());
+        QVERIFY2(message.isEmpty() ? run.err.isEmpty()
+                                   : run.err.startsWith("tstx-update: ") && run.err.count('\n') == 1
+                         && run.err.contains(message),
+                 run.err.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
