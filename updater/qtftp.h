@@ -51,9 +51,11 @@ public:
     [[nodiscard]] int fileProgress() const { return m_fileProgress; }
     [[nodiscard]] static QString updaterVersion() { return QStringLiteral("1.1.0.9.0.5"); }
 
-    // Lists the firmware files of a folder, in sending order, as the next run's file list.
+    // Lists the firmware files of a folder, in sending order, as the next run's file list, and
+    // says on the status line what a run will send.
     Q_INVOKABLE void buildFileList(const QUrl &filesFolder);
-    // Sends every listed file, then the empty "done"; ends with updateCompleted.
+    // Sends every listed file, then the empty "done"; ends with updateCompleted. With no file
+    // listed it sends nothing at all.
     Q_INVOKABLE void startUpdate();
     // Starts the upload of one file (or of the end marker "done") on the thread pool.
     Q_INVOKABLE bool sendFile(const QUrl &fileUrl);
@@ -108,7 +110,8 @@ private slots:
 
 private:
     void appendMatches(const QList<QRegularExpression> &patterns, const QStringList &listing,
-                       const QUrl &folder, bool recordErrorTolerant);
+                       const QUrl &folder, bool recordErrorTolerant, QStringList &names);
+    [[nodiscard]] QString listedFolderText() const;
     void sendNextFile();
     bool openSocket();
     bool endTransfer(const QString &status);
@@ -130,6 +133,7 @@ private:
     quint16 m_remotePort = 69;
     QStringList m_ifsList;
     QStringList fileList;
+    QUrl listedFolder; // the folder fileList was made from, named in the run's status texts
     int fileIndex = 0;
     QString m_errorString = QStringLiteral("Open a folder to begin");
     // Belongs to the upload task while one runs; the destructor touches it only after the task.
