@@ -96,12 +96,17 @@ ApplicationWindow {
         }
     }
 
+    // Texts from outside (the device's error text, file and folder names) are shown as plain
+    // text: as markup they could fake a message or make the window fetch from any address.
     footer: ToolBar {
         Label {
             objectName: "statusLabel"
             anchors.fill: parent
             anchors.leftMargin: 16
+            anchors.rightMargin: 16
             text: qtftp.errorString
+            textFormat: Text.PlainText
+            elide: Text.ElideRight
             horizontalAlignment: Text.AlignLeft
             verticalAlignment: Text.AlignVCenter
         }
@@ -122,6 +127,7 @@ ApplicationWindow {
         Label {
             id: selectedFolderLabel
             objectName: "selectedFolderLabel"
+            textFormat: Text.PlainText
             horizontalAlignment: Text.AlignLeft
             Layout.fillWidth: true
             elide: Text.ElideMiddle
