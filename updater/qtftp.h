@@ -64,6 +64,10 @@ public:
     Q_INVOKABLE void saveNetworkIf(const QString &ifName);
     Q_INVOKABLE void saveNetworkAddr(const QString &addr);
     Q_INVOKABLE int savedInterfaceIndex();
+    // The folder the dialog opens in: the one accepted last, or the home folder when none was
+    // or it has gone.
+    Q_INVOKABLE void saveFolder(const QUrl &folder);
+    Q_INVOKABLE QUrl startFolder();
 
     // Uploads one file to the device by TFTP; blocks until the device took it or the transfer
     // failed. Runs on a pool thread during a run; the status text says how it ended.

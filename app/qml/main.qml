@@ -74,7 +74,10 @@ ApplicationWindow {
             text: qsTr("Open")
             icon.name: "document-open"
             shortcut: StandardKey.Open // qmllint disable unqualified
-            onTriggered: openDialog.open()
+            onTriggered: {
+                openDialog.currentFolder = qtftp.startFolder()
+                openDialog.open()
+            }
         }
         Action {
             id: aboutAction
@@ -187,6 +190,7 @@ ApplicationWindow {
         objectName: "openDialog"
         title: qsTr("Please choose a folder")
         onAccepted: {
+            qtftp.saveFolder(selectedFolder)
             qtftp.buildFileList(selectedFolder)
             selectedFolderLabel.text = selectedFolder
             gridLayout.visible = true
