@@ -197,6 +197,19 @@ ApplicationWindow {
         }
     }
 
+    // In the dialog Qt Quick draws itself (where the desktop has none), Enter on a typed path
+    // only enters the folder, and Open stays greyed in a folder without subfolders: Ctrl+Enter
+    // chooses the folder shown. An application shortcut, as the modal dialog blocks the others.
+    Shortcut {
+        sequences: ["Ctrl+Return", "Ctrl+Enter"]
+        context: Qt.ApplicationShortcut
+        enabled: openDialog.visible
+        onActivated: {
+            openDialog.selectedFolder = openDialog.currentFolder
+            openDialog.accept()
+        }
+    }
+
     Dialog {
         id: aboutDialog
         objectName: "aboutDialog"
