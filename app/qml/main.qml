@@ -141,9 +141,26 @@ ApplicationWindow {
             horizontalAlignment: Text.AlignRight
         }
         ComboBox {
+            id: interfaceList
             objectName: "interfaceList"
             model: qtftp.ifsList
             Layout.fillWidth: true
+            // Interface names are the system's, and a user may name an interface anything: the
+            // list shows them as plain text too (the style's own delegate takes markup).
+            delegate: ItemDelegate {
+                id: entry
+                required property string modelData
+                width: ListView.view.width
+                text: modelData
+                highlighted: ListView.isCurrentItem
+                contentItem: Label {
+                    text: entry.text
+                    textFormat: Text.PlainText
+                    color: entry.highlighted ? entry.palette.highlightedText : entry.palette.text
+                    elide: Text.ElideRight
+                    verticalAlignment: Text.AlignVCenter
+                }
+            }
             currentIndex: qtftp.savedInterfaceIndex()
             onCurrentTextChanged: {
                 const parts = currentText.split(" -- ")
