@@ -74,10 +74,7 @@ ApplicationWindow {
             text: qsTr("Open")
             icon.name: "document-open"
             shortcut: StandardKey.Open // qmllint disable unqualified
-            onTriggered: {
-                openDialog.currentFolder = qtftp.startFolder()
-                openDialog.open()
-            }
+            onTriggered: app.openFolderDialog()
         }
         Action {
             id: aboutAction
@@ -202,16 +199,34 @@ ApplicationWindow {
         }
     }
 
-    FolderDialog {
-        id: openDialog
-        objectName: "openDialog"
-        title: qsTr("Please choose a folder")
-        onAccepted: {
-            qtftp.saveFolder(selectedFolder)
-            qtftp.buildFileList(selectedFolder)
-            selectedFolderLabel.text = selectedFolder
-            gridLayout.visible = true
+    // A new dialog for every opening: once shown, Qt's dialog keeps the folder it was left in
+    // and ignores currentFolder, so a second opening would miss the remembered folder.
+    property FolderDialog openDialog: null
+
+    function openFolderDialog() {
+        if (openDialog) {
+            openDialog.objectName = "" // gone from the object tree only once the loop runs
+            openDialog.destroy()
         }
+        openDialog = openDialogComponent.createObject(app, {currentFolder: qtftp.startFolder()})
+        openDialog.accepted.connect(folderChosen)
+        openDialog.open()
+    }
+
+    Component {
+        id: openDialogComponent
+        FolderDialog {
+            objectName: "openDialog"
+            title: qsTr("Please choose a folder")
+        }
+    }
+
+    function folderChosen() {
+        const folder = openDialog.selectedFolder
+        qtftp.saveFolder(folder)
+        qtftp.buildFileList(folder)
+        selectedFolderLabel.text = folder
+        gridLayout.visible = true
     }
 
     // In the dialog Qt Quick draws itself (where the desktop has none), Enter on a typed path
@@ -220,10 +235,10 @@ ApplicationWindow {
     Shortcut {
         sequences: ["Ctrl+Return", "Ctrl+Enter"]
         context: Qt.ApplicationShortcut
-        enabled: openDialog.visible
+        enabled: app.openDialog !== null && app.openDialog.visible
         onActivated: {
-            openDialog.selectedFolder = openDialog.currentFolder
-            openDialog.accept()
+            app.openDialog.selectedFolder = app.openDialog.currentFolder
+            app.openDialog.accept()
         }
     }
 

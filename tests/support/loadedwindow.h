@@ -74,8 +74,10 @@ public:
     // The user opens the folder dialog, picks the folder and accepts it.
     [[nodiscard]] bool acceptFolder(const QString &path) const
     {
-        QObject *dialog = item(QStringLiteral("openDialog"));
         trigger(QStringLiteral("openAction"));
+        QObject *dialog = item(QStringLiteral("openDialog")); // made anew by every opening
+        if (!dialog)
+            return false;
         if (!QTest::qWaitFor([dialog] { return dialog->property("visible").toBool(); }, 5000))
             return false;
         dialog->setProperty("selectedFolder", QUrl::fromLocalFile(path));
