@@ -15,10 +15,18 @@ namespace {
 const QString savedInterfaceKey = u"savedInterface"_s;
 const QString savedAddressKey = u"savedAddress"_s;
 const QString savedFolderKey = u"savedFolder"_s;
+InterfaceList (*interfaceSource)() = nullptr;
 } // namespace
+
+void setInterfaceSource(InterfaceList (*source)())
+{
+    interfaceSource = source;
+}
 
 InterfaceList systemInterfaces()
 {
+    if (interfaceSource)
+        return interfaceSource();
     InterfaceList interfaces;
     const QList<QNetworkInterface> all = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &netIf : all) {

@@ -20,6 +20,9 @@ inline constexpr QLatin1String interfaceEntrySeparator(" -- ");
 
 // The machine's interfaces, in the platform's order.
 InterfaceList systemInterfaces();
+// Makes systemInterfaces() return what source gives (nullptr: the machine's again). Tests use it
+// for interfaces whose system and human-readable names differ, as on Windows.
+void setInterfaceSource(InterfaceList (*source)());
 
 // One "name -- address" entry per IPv4 address, in interface and address order.
 QStringList interfaceEntries(const InterfaceList &interfaces);

@@ -1,176 +1,161 @@
 #pragma once
 
-// Helpers shared by the test programs: test data, folders of files, settings isolation and one
-// upload run on the thread pool as a run does it.
+// Stand-in devices on loopback and small helpers shared by the test programs.
 
 #include "qtftp.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFutureWatcher>
-#include <QHash>
-#include <QRandomGenerator>
+#include <QNetworkDatagram>
+#include <QProcess>
 #include <QSettings>
-#include <QSignalSpy>
-#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
+#include <QUdpSocket>
 
-#include <algorithm>
-
-// Fails the test with the text when expression, a QString that is empty on success, is not empty.
-#define CHECK_OK(expression)                                                                       \
-    do {                                                                                           \
-        const QString failure_ = (expression);                                                     \
-        QVERIFY2(failure_.isEmpty(), qPrintable(failure_));                                        \
-    } while (false)
+#include <functional>
 
 namespace TestSupport {
 using namespace Qt::StringLiterals;
 
-// Random bytes, the same for the same size in every run.
+inline QByteArray packet(int opcode, int number)
+{
+    const char bytes[] = {char(opcode >> 8), char(opcode), char(number >> 8), char(number)};
+    return QByteArray(bytes, 4);
+}
+inline QByteArray errorPacket(int code, const QByteArray &text)
+{
+    return packet(5, code) + text + '\0';
+}
 inline QByteArray randomBytes(qint64 size)
 {
     QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(quint32(size) * 2654435761u + 1);
-    generator.fillRange(reinterpret_cast<quint32 *>(bytes.data()), size_t(size / 4));
-    for (qint64 i = size / 4 * 4; i < size; ++i)
-        bytes[i] = char(generator.generate());
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char((i * 7919) >> 3 ^ i);
     return bytes;
 }
-
-// Bound to 127.0.0.1 and sending to 127.0.0.1:port.
+// Each DATA packet counts with its 4-byte header; the last block is shorter than 512 bytes.
+inline int expectedProgress(qint64 size)
+{
+    return int(size + 4 * (size / 512 + 1));
+}
 inline void pointAt(QTftp &tftp, quint16 port)
 {
     tftp.setLocalAddress(u"127.0.0.1"_s);
     tftp.setRemoteAddress(u"127.0.0.1"_s);
     tftp.setRemotePort(port);
 }
-
-// Writes each file into folder; the failure, or an empty text.
-inline QString writeFiles(const QString &folder, const QHash<QString, QByteArray> &files)
+inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
-    for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        QFile file(QDir(folder).filePath(it.key()));
-        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size())
-            return u"cannot write %1: %2"_s.arg(file.fileName(), file.errorString());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+// CTest points each test at a configuration folder of its own; anything else may be the user's.
+inline bool settingsAreOwn()
+{
+    return QSettings().fileName().startsWith(QStringLiteral(TSTX_TEST_CONFIG) + u'/');
+}
+
+// A device on 127.0.0.1 that answers the n-th datagram it receives with reply(n, datagram) and
+// keeps every datagram. It answers while the test's thread runs its event loop.
+class ScriptedDevice
+{
+public:
+    using Reply = std::function<QByteArrayList(int n, const QByteArray &datagram)>;
+    explicit ScriptedDevice(Reply reply)
+    {
+        m_socket.bind(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this, reply] {
+            while (m_socket.hasPendingDatagrams()) {
+                const QNetworkDatagram got = m_socket.receiveDatagram();
+                received.append(got.data());
+                for (const QByteArray &answer : reply(int(received.size()) - 1, got.data()))
+                    m_socket.writeDatagram(answer, got.senderAddress(), quint16(got.senderPort()));
+            }
+        });
     }
-    return {};
-}
-
-// Each name with a few bytes.
-inline QString writeFiles(const QString &folder, const QStringList &names)
-{
-    QHash<QString, QByteArray> files;
-    for (const QString &name : names)
-        files.insert(name, "firmware");
-    return writeFiles(folder, files);
-}
-
-// Random contents for names: 0, 700, 2800, 9100 ... bytes, so empty, short and several blocks.
-inline QHash<QString, QByteArray> firmwareContents(const QStringList &names)
-{
-    QHash<QString, QByteArray> files;
-    qint64 size = 0;
-    for (const QString &name : names) {
-        files.insert(name, randomBytes(size));
-        size = size * 3 + 700;
+    // ACK 0 to a write request, ACK n to DATA n.
+    static QByteArrayList acknowledge(int, const QByteArray &got)
+    {
+        return {packet(4, got[1] == 3 ? quint8(got[2]) << 8 | quint8(got[3]) : 0)};
     }
-    return files;
-}
+    [[nodiscard]] quint16 port() const { return m_socket.localPort(); }
+    // The file names of the write requests, in the order they came.
+    [[nodiscard]] QStringList requests() const
+    {
+        QStringList names;
+        for (const QByteArray &got : received) {
+            if (got.startsWith("\0\2"_ba))
+                names.append(QString::fromLocal8Bit(got.constData() + 2));
+        }
+        return names;
+    }
 
-// Call in initMain, before the application object exists; check with testSettingsProblem.
-inline void useTestSettings()
-{
-    QStandardPaths::setTestModeEnabled(true);
-}
+    QByteArrayList received;
 
-// Why the settings could be the user's own; empty when they lie in the test-mode folder.
-inline QString testSettingsProblem()
-{
-    const QString testConfig
-        = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    const QString file = QSettings().fileName();
-    if (!testConfig.contains(u".qttest"_s) || !file.startsWith(testConfig))
-        return u"settings file outside the test folder: "_s + file;
-    return {};
-}
-
-inline void clearSettings()
-{
-    QSettings settings;
-    settings.clear();
-    settings.sync();
-}
-
-// Why the settings file is not in folder once something was written; empty when it is.
-inline QString settingsOutside(const QString &folder)
-{
-    const QString file = QSettings().fileName();
-    if (!file.startsWith(folder + u'/'))
-        return u"settings file outside the temporary folder: "_s + file;
-    return QFile::exists(file) ? QString() : u"no settings file at "_s + file;
-}
-
-// What one upload reported.
-struct Upload
-{
-    bool result = false;
-    QString status;
-    QList<int> sizes; // carried by fileSizeChanged
-    QList<int> progress; // carried by fileProgressChanged
-    QStringList statuses; // carried by errorStringChanged
-    qint64 elapsedMs = 0;
+private:
+    QUdpSocket m_socket;
 };
 
-// Runs uploadFile on a pool thread, as a run does, and waits in this thread's event loop (so a
-// scripted device can answer) until the watcher reports its end. The failure, or an empty text.
-inline QString runUpload(QTftp &tftp, const QString &name, const QByteArray &data, Upload &upload,
-                         int waitMs = 120000)
+// tftpd-hpa on a loopback address, storing what it receives in a folder of its own.
+class Tftpd
 {
-    QSignalSpy sizes(&tftp, &QTftp::fileSizeChanged);
-    QSignalSpy progress(&tftp, &QTftp::fileProgressChanged);
-    QSignalSpy statuses(&tftp, &QTftp::errorStringChanged);
-    QFutureWatcher<bool> watcher;
-    QSignalSpy finished(&watcher, &QFutureWatcher<bool>::finished);
-    QElapsedTimer clock;
-    clock.start();
-    watcher.setFuture(
-        QtConcurrent::run(QThreadPool::globalInstance(), &QTftp::uploadFile, &tftp, name, data));
-    if (!finished.wait(waitMs)) {
-        watcher.waitForFinished();
-        return u"the upload of %1 did not end within %2 ms"_s.arg(name).arg(waitMs);
+public:
+    explicit Tftpd(bool refuseTsize = false, const QString &address = u"127.0.0.1"_s,
+                   quint16 port = 0)
+    {
+        if (port == 0) {
+            QUdpSocket probe;
+            probe.bind(QHostAddress(address), 0);
+            port = probe.localPort();
+        }
+        m_address = address;
+        m_port = port;
+        m_arguments = QStringList {u"--foreground"_s, u"--listen"_s,
+                                   u"--address"_s,    u"%1:%2"_s.arg(address).arg(port),
+                                   u"--create"_s,     u"--secure"_s,
+                                   u"--user"_s,       u"root"_s}
+            + (refuseTsize ? QStringList {u"--refuse"_s, u"tsize"_s} : QStringList())
+            + QStringList {m_folder.path()};
     }
-    upload.elapsedMs = clock.elapsed();
-    upload.result = watcher.result();
-    upload.status = tftp.errorString();
-    for (const QList<QVariant> &signal : std::as_const(sizes))
-        upload.sizes.append(signal.at(0).toInt());
-    for (const QList<QVariant> &signal : std::as_const(progress))
-        upload.progress.append(signal.at(0).toInt());
-    for (const QList<QVariant> &signal : std::as_const(statuses))
-        upload.statuses.append(signal.at(0).toString());
-    return {};
-}
+    ~Tftpd() { m_process.kill(), m_process.waitForFinished(); }
 
-// The sum of all DATA packets of a file of size bytes.
-inline int expectedProgress(qint64 size)
-{
-    return int(size + 4 * (size / 512 + 1));
-}
+    // Starts it and waits until it answers: a read request for a missing file gets an ERROR.
+    bool start()
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(u"/usr/sbin/in.tftpd"_s, m_arguments);
+        QUdpSocket client;
+        client.bind(QHostAddress(m_address), 0);
+        for (QDeadlineTimer deadline(5000); !deadline.hasExpired();) {
+            client.writeDatagram("\0\1-\0octet\0"_ba, QHostAddress(m_address), m_port);
+            if (client.waitForReadyRead(100))
+                return true;
+        }
+        errorString = u"in.tftpd (tftpd-hpa) did not answer on %1:%2: %3"_s.arg(
+            m_address, QString::number(m_port), QString::fromLocal8Bit(m_process.readAll()));
+        return false;
+    }
+    [[nodiscard]] quint16 port() const { return m_port; }
+    // The bytes it stored under name.
+    [[nodiscard]] QByteArray file(const QString &name) const
+    {
+        QFile file(m_folder.filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : "(no such file)"_ba;
+    }
+    [[nodiscard]] QStringList files() const
+    {
+        return QDir(m_folder.path()).entryList(QDir::Files, QDir::Name);
+    }
 
-// Progress reports start at 0, only grow and end at last (reports close together may reach the
-// window as one); the failure, or an empty text.
-inline QString progressProblem(const QList<int> &progress, int last)
-{
-    if (!progress.isEmpty() && progress.constFirst() == 0 && progress.constLast() == last
-        && std::is_sorted(progress.cbegin(), progress.cend()))
-        return {};
-    return u"progress reports: %1 values, first %2, last %3, expected last %4"_s.arg(
-        QString::number(progress.size()), QString::number(progress.value(0, -1)),
-        QString::number(progress.value(progress.size() - 1, -1)), QString::number(last));
-}
+    QString errorString;
+
+private:
+    QTemporaryDir m_folder;
+    QString m_address;
+    quint16 m_port;
+    QStringList m_arguments;
+    QProcess m_process;
+};
 
 } // namespace TestSupport

@@ -7,11 +7,13 @@
 // screen and stops it. Settings live in a temporary folder; the only device is a local one on
 // 127.0.0.1 that answers slowly, so "running" shows a run in its first file.
 
-#include "../support/loadedwindow.h"
-#include "../support/testsupport.h"
+#include "startup.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QNetworkDatagram>
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
@@ -56,6 +58,31 @@ private:
     QUdpSocket m_socket;
 };
 
+QObject *item(QQmlApplicationEngine &engine, const char *name)
+{
+    return engine.rootObjects().value(0)->findChild<QObject *>(QString::fromLatin1(name));
+}
+
+void trigger(QQmlApplicationEngine &engine, const char *action)
+{
+    QMetaObject::invokeMethod(item(engine, action), "trigger");
+}
+
+// Sample firmware of a few sizes, made up of arbitrary bytes.
+void writeSamples(const QString &folder)
+{
+    QDir().mkpath(folder);
+    const QList<std::pair<QString, int>> samples {{u"7380-X-v1.2.bin"_s, 240000},
+                                                  {u"7380-v1.2.bin"_s, 6000},
+                                                  {u"7380KD-v1.0.bin"_s, 3000},
+                                                  {u"7465-v3.1.bin"_s, 4000}};
+    for (const auto &[name, size] : samples) {
+        QFile file(QDir(folder).filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(size, 'f')) != size)
+            qFatal("cannot write the sample %s", qPrintable(file.fileName()));
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -72,29 +99,36 @@ int main(int argc, char *argv[])
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.path() + u"/config"_s));
 
     QGuiApplication app(argc, argv);
-    setUpAsTheProgramDoes();
-    LoadedWindow window;
-    if (!window.isLoaded())
+    setUpApplication();
+    QQmlApplicationEngine engine;
+    engine.load(windowUrl());
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    if (!window)
         return 1;
-    window.window()->setPosition(0, 0);
+    window->setPosition(0, 0);
 
     SlowDevice device;
     if (state != "initial") {
+        // The technician's steps: loopback, the device's address, the sample folder.
         const QString folder = QDir(scratch.path()).filePath(u"Tessaline firmware/2026-03"_s);
-        QDir().mkpath(folder);
-        const QString failure
-            = TestSupport::writeFiles(folder,
-                                      {{u"7380-X-v1.2.bin"_s, TestSupport::randomBytes(240000)},
-                                       {u"7380-v1.2.bin"_s, TestSupport::randomBytes(6000)},
-                                       {u"7380KD-v1.0.bin"_s, TestSupport::randomBytes(3000)},
-                                       {u"7465-v3.1.bin"_s, TestSupport::randomBytes(4000)}});
-        if (!failure.isEmpty() || !window.prepareRun(device.port(), folder))
-            qFatal("cannot open the sample folder: %s", qPrintable(failure));
+        writeSamples(folder);
+        const QStringList entries = item(engine, "qtftp")->property("ifsList").toStringList();
+        const auto loopback
+            = std::find_if(entries.cbegin(), entries.cend(),
+                           [](const QString &entry) { return entry.endsWith(u" -- 127.0.0.1"_s); });
+        item(engine, "interfaceList")
+            ->setProperty("currentIndex", int(loopback - entries.cbegin()));
+        item(engine, "addressField")->setProperty("text", u"127.0.0.1"_s);
+        item(engine, "qtftp")->setProperty("remotePort", device.port());
+        trigger(engine, "openAction");
+        QObject *dialog = item(engine, "openDialog"); // made anew by every opening
+        dialog->setProperty("selectedFolder", QUrl::fromLocalFile(folder));
+        QMetaObject::invokeMethod(dialog, "accept");
     }
     if (state == "running")
-        window.pressStart();
+        QMetaObject::invokeMethod(item(engine, "startButton"), "clicked");
     else if (state == "about")
-        window.trigger(u"aboutAction"_s);
+        trigger(engine, "aboutAction");
     else if (state != "initial" && state != "ready")
         qFatal("unknown state \"%s\"", state.constData());
 
