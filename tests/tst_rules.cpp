@@ -4,6 +4,8 @@
 #include "packets.h"
 #include "support/testsupport.h"
 
+#include <QSignalSpy>
+
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
 
@@ -134,6 +136,37 @@ private slots:
             selected.append(url.fileName(QUrl::FullyDecoded));
         }
         QCOMPARE(selected, expected);
+    }
+
+    void listingAnnounced_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("status"); // %1: the folder
+        const QString skipped = u"; %1 no firmware name and will not be sent"_s;
+        QTest::addRow("empty") << QStringList() << u"No firmware files in %1"_s;
+        QTest::addRow("decoys") << QStringList {u"9999-v1.bin"_s, u"notes.txt"_s}
+                                << u"No firmware files in %1"_s
+                + skipped.arg(u"1 .bin file matches"_s);
+        QTest::addRow("one") << QStringList {u"7380-v1.bin"_s}
+                             << u"Ready to send 1 firmware file: 7380-v1.bin"_s;
+        QTest::addRow("sending order, misnamed counted")
+            << QStringList {u"7465-v1.bin"_s, u"7380-X-v1.bin"_s, u"7380-V1.BIN"_s, u"x.Bin"_s,
+                            u"notes.txt"_s}
+            << u"Ready to send 2 firmware files: 7380-X-v1.bin, 7465-v1.bin"_s
+                + skipped.arg(u"2 .bin files match"_s);
+    }
+    void listingAnnounced()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, status);
+        QTemporaryDir folder;
+        for (const QString &name : files)
+            QVERIFY(writeFile(folder.filePath(name), "x"));
+        QTftp tftp;
+        QSignalSpy statuses(&tftp, &QTftp::errorStringChanged); // the window's status line
+        tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
+        QCOMPARE(statuses.value(0).value(0).toString(),
+                 status.replace(u"%1"_s, QDir::toNativeSeparators(folder.path())));
     }
 
     void listingTwiceRecordsPrimaryNames()

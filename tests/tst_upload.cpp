@@ -186,6 +186,11 @@ private slots:
         QTest::addRow("largest file")
             << QStringList {u"7380-v1.bin"_s} << Tftp::maxFileSize << QString() << QString()
             << QStringList {u"7380-v1.bin"_s, u"done"_s} << u"No Error"_s << 2;
+        // A lone "done" would tell the device that an update it never received is complete.
+        for (const QString &decoys : {QString(), u"9999-v1.bin|notes.txt"_s})
+            QTest::addRow("nothing to send: %s", decoys.isEmpty() ? "empty folder" : "decoys")
+                << decoys.split(u'|', Qt::SkipEmptyParts) << qint64(0) << QString() << QString()
+                << QStringList() << u"No firmware files in %1: nothing was sent"_s << 0;
         QTest::addRow("too large") << QStringList {u"7380-v1.bin"_s} << Tftp::maxFileSize + 1
                                    << QString() << QString() << QStringList()
                                    << u"File %1/7380-v1.bin is too large: 33553920 bytes, the most "

@@ -10,6 +10,7 @@
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QSignalSpy>
+#include <QTcpServer>
 
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
@@ -164,11 +165,16 @@ private slots:
 
     void refusedFileEndsTheRun()
     {
-        // Takes the write request of 7465-v3.1.bin, then refuses its first block.
+        // Takes the write request of 7465-v3.1.bin, then refuses its first block with a text
+        // that as markup would fake a success and fetch an image from the test's own server.
+        QTcpServer web;
+        QVERIFY(web.listen(QHostAddress::LocalHost));
+        const QString text = u"<h1>Update complete</h1><img src='http://127.0.0.1:%1/x.png'>"_s.arg(
+            web.serverPort());
         bool refusing = false;
-        ScriptedDevice device([&refusing](int n, const QByteArray &got) {
+        ScriptedDevice device([&refusing, &text](int n, const QByteArray &got) {
             if (refusing && got.startsWith("\0\3"_ba))
-                return QByteArrayList {errorPacket(2, "File not on the list")};
+                return QByteArrayList {errorPacket(2, text.toLatin1())};
             refusing = got.startsWith("\0\2"
                                       "7465"_ba);
             return ScriptedDevice::acknowledge(n, got);
@@ -181,10 +187,14 @@ private slots:
         QSignalSpy completed(window.updater(), &QTftp::updateCompleted);
         window.start();
         QVERIFY(completed.wait(30000));
+        auto *view = qobject_cast<QQuickWindow *>(window.item("app"));
+        QSignalSpy frames(view, &QQuickWindow::frameSwapped);
+        view->update();
+        QVERIFY(frames.wait());
         QCOMPARE(device.requests(),
                  (QStringList {u"7380-v1.2.bin"_s, u"7380KD-v1.bin"_s, u"7465-v3.1.bin"_s}));
-        QCOMPARE(window.value("statusLabel", "text").toString(),
-                 u"Protocol Error: 2 File not on the list"_s);
+        QCOMPARE(window.value("statusLabel", "text").toString(), u"Protocol Error: 2 "_s + text);
+        QVERIFY(!web.hasPendingConnections() && !web.waitForNewConnection(0));
         QCOMPARE(window.enabled(), QList<bool>(5, true));
         QCOMPARE(window.value("progressBar", "to").toInt(), 700);
         QCOMPARE(window.value("progressBar", "value").toInt(), 516);
@@ -192,6 +202,21 @@ private slots:
         QSignalSpy quits(&window.engine, &QQmlEngine::quit);
         window.trigger("quitAction");
         QCOMPARE(quits.size(), 1);
+    }
+
+    void dialogOpensInRememberedFolder()
+    {
+        QTemporaryDir chosen;
+        QVERIFY(Window().prepare(0, chosen.path()));
+        Window window; // a new start: the folder comes from the settings
+        window.trigger("openAction");
+        QCOMPARE(window.value("openDialog", "currentFolder").toUrl(),
+                 QUrl::fromLocalFile(chosen.path()));
+        QMetaObject::invokeMethod(window.item("openDialog"), "reject");
+        QVERIFY(chosen.remove());
+        window.trigger("openAction");
+        QCOMPARE(window.value("openDialog", "currentFolder").toUrl(),
+                 QUrl::fromLocalFile(QDir::homePath()));
     }
 };
 

@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QDir>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -45,22 +47,57 @@ QString firmwareEntry(const QUrl &folder, const QString &fileName)
     return folder.toString() + nameOnly.toString();
 }
 
+namespace {
+// What the status line says after a listing: what a run will send, and how many images it will
+// leave out, so that a misnamed one does not go unnoticed.
+QString listingSummary(const QStringList &names, const QString &folder, qsizetype skipped)
+{
+    QString summary;
+    if (names.isEmpty())
+        summary = u"No firmware files in %1"_s.arg(folder);
+    else if (names.size() == 1)
+        summary = u"Ready to send 1 firmware file: %1"_s.arg(names.first());
+    else
+        summary = u"Ready to send %1 firmware files: %2"_s.arg(QString::number(names.size()),
+                                                               names.join(u", "_s));
+    if (skipped == 1)
+        summary += u"; 1 .bin file matches no firmware name and will not be sent"_s;
+    else if (skipped > 1)
+        summary += u"; %1 .bin files match no firmware name and will not be sent"_s.arg(skipped);
+    return summary;
+}
+} // namespace
+
 void QTftp::buildFileList(const QUrl &filesFolder)
 {
     fileList.clear();
+    listedFolder = filesFolder;
     // A directory made from a path alone sorts by name, ignoring case.
     const QDir folder(filesFolder.toLocalFile());
     const QStringList listing = folder.entryList(QDir::Files, QDir::NoSort);
-    appendMatches(primaryPatterns, listing, filesFolder, true);
-    appendMatches(secondaryPatterns, listing, filesFolder, false);
+    QStringList names;
+    appendMatches(primaryPatterns, listing, filesFolder, true, names);
+    appendMatches(secondaryPatterns, listing, filesFolder, false, names);
     // Kept as they are, the fixed "dsda" included: technicians' and support's logs are compared
     // against these lines.
     qDebug() << fileList;
     qDebug() << "dsda";
+    // The patterns count letter case; an image named "7380-V1.BIN" is the likely slip.
+    const auto skipped
+        = std::count_if(listing.cbegin(), listing.cend(), [&names](const QString &name) {
+              return name.endsWith(u".bin"_s, Qt::CaseInsensitive) && !names.contains(name);
+          });
+    setStatus(listingSummary(names, listedFolderText(), skipped));
+}
+
+QString QTftp::listedFolderText() const
+{
+    return listedFolder.isLocalFile() ? QDir::toNativeSeparators(listedFolder.toLocalFile())
+                                      : listedFolder.toString();
 }
 
 void QTftp::appendMatches(const QList<QRegularExpression> &patterns, const QStringList &listing,
-                          const QUrl &folder, bool recordErrorTolerant)
+                          const QUrl &folder, bool recordErrorTolerant, QStringList &names)
 {
     for (const QRegularExpression &pattern : patterns) {
         const QStringList matches = listing.filter(pattern);
@@ -68,6 +105,7 @@ void QTftp::appendMatches(const QList<QRegularExpression> &patterns, const QStri
             if (recordErrorTolerant)
                 errorTolerantFiles.append(name.toLower());
             fileList.append(firmwareEntry(folder, name));
+            names.append(name);
         }
     }
 }

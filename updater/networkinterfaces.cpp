@@ -2,8 +2,10 @@
 
 #include "qtftp.h"
 
+#include <QFileInfo>
 #include <QNetworkInterface>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -12,6 +14,7 @@ using namespace Qt::StringLiterals;
 namespace {
 const QString savedInterfaceKey = u"savedInterface"_s;
 const QString savedAddressKey = u"savedAddress"_s;
+const QString savedFolderKey = u"savedFolder"_s;
 InterfaceList (*interfaceSource)() = nullptr;
 } // namespace
 
@@ -105,4 +108,21 @@ QString QTftp::loadNetworkAddr()
 int QTftp::savedInterfaceIndex()
 {
     return entryIndexOf(systemInterfaces(), m_ifsList, loadNetoworkIf());
+}
+
+void QTftp::saveFolder(const QUrl &folder)
+{
+    // Kept as a path, which is what the settings file's reader knows the folder by.
+    if (!folder.isLocalFile())
+        return;
+    QSettings settings;
+    settings.setValue(savedFolderKey, folder.toLocalFile());
+}
+
+QUrl QTftp::startFolder()
+{
+    const QString saved = QSettings().value(savedFolderKey).toString();
+    if (!saved.isEmpty() && QFileInfo(saved).isDir())
+        return QUrl::fromLocalFile(saved);
+    return QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
 }

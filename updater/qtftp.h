@@ -51,9 +51,11 @@ public:
     [[nodiscard]] int fileProgress() const { return m_fileProgress; }
     [[nodiscard]] static QString updaterVersion() { return QStringLiteral("1.1.0.9.0.5"); }
 
-    // Lists the firmware files of a folder, in sending order, as the next run's file list.
+    // Lists the firmware files of a folder, in sending order, as the next run's file list, and
+    // says on the status line what a run will send.
     Q_INVOKABLE void buildFileList(const QUrl &filesFolder);
-    // Sends every listed file, then the empty "done"; ends with updateCompleted.
+    // Sends every listed file, then the empty "done"; ends with updateCompleted. With no file
+    // listed it sends nothing at all.
     Q_INVOKABLE void startUpdate();
     // Asks the running update to stop: the current upload ends after its next reply (so within
     // one reply wait) and no further file is sent. Safe from any thread; startUpdate clears it.
@@ -67,6 +69,10 @@ public:
     Q_INVOKABLE void saveNetworkIf(const QString &ifName);
     Q_INVOKABLE void saveNetworkAddr(const QString &addr);
     Q_INVOKABLE int savedInterfaceIndex();
+    // The folder the dialog opens in: the one accepted last, or the home folder when none was
+    // or it has gone.
+    Q_INVOKABLE void saveFolder(const QUrl &folder);
+    Q_INVOKABLE QUrl startFolder();
 
     // Uploads one file to the device by TFTP; blocks until the device took it or the transfer
     // failed. Runs on a pool thread during a run; the status text says how it ended.
@@ -113,7 +119,8 @@ private slots:
 
 private:
     void appendMatches(const QList<QRegularExpression> &patterns, const QStringList &listing,
-                       const QUrl &folder, bool recordErrorTolerant);
+                       const QUrl &folder, bool recordErrorTolerant, QStringList &names);
+    [[nodiscard]] QString listedFolderText() const;
     void sendNextFile();
     bool openSocket();
     bool failTransfer(const QString &status);
@@ -136,6 +143,7 @@ private:
     quint16 m_remotePort = 69;
     QStringList m_ifsList;
     QStringList fileList;
+    QUrl listedFolder; // the folder fileList was made from, named in the run's status texts
     int fileIndex = 0;
     QString m_errorString = QStringLiteral("Open a folder to begin");
     // Belongs to the upload task while one runs; the destructor touches it only after the task.

@@ -20,6 +20,14 @@ void QTftp::startUpdate()
     qDebug() << "Starting the update";
     fileIndex = 0;
     cancelRequested.store(false);
+    // "done" alone would tell the device that an update it never received is complete.
+    if (fileList.isEmpty()) {
+        setStatus(listedFolder.isEmpty()
+                      ? u"No folder listed: nothing was sent"_s
+                      : u"No firmware files in %1: nothing was sent"_s.arg(listedFolderText()));
+        emit updateCompleted();
+        return;
+    }
     sendNextFile();
 }
 

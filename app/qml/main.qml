@@ -74,7 +74,7 @@ ApplicationWindow {
             text: qsTr("Open")
             icon.name: "document-open"
             shortcut: StandardKey.Open // qmllint disable unqualified
-            onTriggered: openDialog.open()
+            onTriggered: app.openFolderDialog()
         }
         Action {
             id: aboutAction
@@ -96,12 +96,17 @@ ApplicationWindow {
         }
     }
 
+    // Texts from outside (the device's error text, file and folder names) are shown as plain
+    // text: as markup they could fake a message or make the window fetch from any address.
     footer: ToolBar {
         Label {
             objectName: "statusLabel"
             anchors.fill: parent
             anchors.leftMargin: 16
+            anchors.rightMargin: 16
             text: qtftp.errorString
+            textFormat: Text.PlainText
+            elide: Text.ElideRight
             horizontalAlignment: Text.AlignLeft
             verticalAlignment: Text.AlignVCenter
         }
@@ -122,6 +127,7 @@ ApplicationWindow {
         Label {
             id: selectedFolderLabel
             objectName: "selectedFolderLabel"
+            textFormat: Text.PlainText
             horizontalAlignment: Text.AlignLeft
             Layout.fillWidth: true
             elide: Text.ElideMiddle
@@ -132,9 +138,26 @@ ApplicationWindow {
             horizontalAlignment: Text.AlignRight
         }
         ComboBox {
+            id: interfaceList
             objectName: "interfaceList"
             model: qtftp.ifsList
             Layout.fillWidth: true
+            // Interface names are the system's, and a user may name an interface anything: the
+            // list shows them as plain text too (the style's own delegate takes markup).
+            delegate: ItemDelegate {
+                id: entry
+                required property string modelData
+                width: ListView.view.width
+                text: modelData
+                highlighted: ListView.isCurrentItem
+                contentItem: Label {
+                    text: entry.text
+                    textFormat: Text.PlainText
+                    color: entry.highlighted ? entry.palette.highlightedText : entry.palette.text
+                    elide: Text.ElideRight
+                    verticalAlignment: Text.AlignVCenter
+                }
+            }
             currentIndex: qtftp.savedInterfaceIndex()
             onCurrentTextChanged: {
                 const parts = currentText.split(" -- ")
@@ -176,14 +199,46 @@ ApplicationWindow {
         }
     }
 
-    FolderDialog {
-        id: openDialog
-        objectName: "openDialog"
-        title: qsTr("Please choose a folder")
-        onAccepted: {
-            qtftp.buildFileList(selectedFolder)
-            selectedFolderLabel.text = selectedFolder
-            gridLayout.visible = true
+    // A new dialog for every opening: once shown, Qt's dialog keeps the folder it was left in
+    // and ignores currentFolder, so a second opening would miss the remembered folder.
+    property FolderDialog openDialog: null
+
+    function openFolderDialog() {
+        if (openDialog) {
+            openDialog.objectName = "" // gone from the object tree only once the loop runs
+            openDialog.destroy()
+        }
+        openDialog = openDialogComponent.createObject(app, {currentFolder: qtftp.startFolder()})
+        openDialog.accepted.connect(folderChosen)
+        openDialog.open()
+    }
+
+    Component {
+        id: openDialogComponent
+        FolderDialog {
+            objectName: "openDialog"
+            title: qsTr("Please choose a folder")
+        }
+    }
+
+    function folderChosen() {
+        const folder = openDialog.selectedFolder
+        qtftp.saveFolder(folder)
+        qtftp.buildFileList(folder)
+        selectedFolderLabel.text = folder
+        gridLayout.visible = true
+    }
+
+    // In the dialog Qt Quick draws itself (where the desktop has none), Enter on a typed path
+    // only enters the folder, and Open stays greyed in a folder without subfolders: Ctrl+Enter
+    // chooses the folder shown. An application shortcut, as the modal dialog blocks the others.
+    Shortcut {
+        sequences: ["Ctrl+Return", "Ctrl+Enter"]
+        context: Qt.ApplicationShortcut
+        enabled: app.openDialog !== null && app.openDialog.visible
+        onActivated: {
+            app.openDialog.selectedFolder = app.openDialog.currentFolder
+            app.openDialog.accept()
         }
     }
 

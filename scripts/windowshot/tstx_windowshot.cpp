@@ -120,8 +120,8 @@ int main(int argc, char *argv[])
             ->setProperty("currentIndex", int(loopback - entries.cbegin()));
         item(engine, "addressField")->setProperty("text", u"127.0.0.1"_s);
         item(engine, "qtftp")->setProperty("remotePort", device.port());
-        QObject *dialog = item(engine, "openDialog");
         trigger(engine, "openAction");
+        QObject *dialog = item(engine, "openDialog"); // made anew by every opening
         dialog->setProperty("selectedFolder", QUrl::fromLocalFile(folder));
         QMetaObject::invokeMethod(dialog, "accept");
     }
