@@ -14,13 +14,12 @@ using namespace Qt::StringLiterals;
 using namespace TestSupport;
 
 namespace {
-// In sending order.
+// In sending order; with block edges, as real servers see them.
 const QStringList firmware {u"7380-X-v1.bin"_s, u"7381-v2.bin"_s, u"7380KD-v3.bin"_s,
                             u"7465-v4.bin"_s};
-// The contents of firmware[i]: 0, 700, 2800 and 6300 bytes.
 QByteArray contents(int i)
 {
-    return randomBytes(qint64(700) * i * i);
+    return randomBytes(QList<qint64> {0, 512, 1536, 6300}.at(i));
 }
 // What a device may say in its ERROR: raw, it would set the terminal's title.
 const QByteArray hostileText = "\x1b]0;pwned\x07";
@@ -28,13 +27,12 @@ const QByteArray hostileText = "\x1b]0;pwned\x07";
 struct Run
 {
     int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
+    QByteArray out, err;
     QJsonObject report; // what --report wrote
 };
 
-// Runs the program with a report file to its end while this thread's event loop goes on, so a
-// scripted device answers meanwhile.
+// Runs the program to its end while this thread's event loop goes on, so a scripted device
+// answers meanwhile.
 Run runProgram(const QStringList &arguments, QProcess *given = nullptr)
 {
     QProcess own;
@@ -80,16 +78,17 @@ private slots:
     void fleet()
     {
         QFETCH(bool, withRefusingDevice);
-        // --port is the same for every device: one port, one loopback address each.
+        // One port for every device, on a loopback address each; half of them take no options.
         std::vector<std::unique_ptr<Tftpd>> servers;
         QStringList devices;
         for (int i = 2; i <= 5; ++i) {
             devices.append(u"127.0.0.%1"_s.arg(i));
-            const quint16 port = servers.empty() ? 0 : servers.front()->port();
-            servers.push_back(std::make_unique<Tftpd>(i % 2, devices.last(), port));
-            QVERIFY2(servers.back()->start(), qPrintable(servers.back()->errorString));
+            servers.push_back(std::make_unique<Tftpd>(i % 2, devices.last(),
+                                                      servers.empty() ? 0 : servers[0]->port()));
+            QVERIFY2(servers.back()->errorString.isEmpty(),
+                     qPrintable(servers.back()->errorString));
         }
-        const quint16 port = servers.front()->port();
+        const QString port = QString::number(servers[0]->port());
         // Takes every file but refuses "done": not updated, though all the firmware went in.
         ScriptedDevice refusing(
             [](int n, const QByteArray &got) {
@@ -97,12 +96,11 @@ private slots:
                     return QByteArrayList {errorPacket(2, hostileText)};
                 return ScriptedDevice::acknowledge(n, got);
             },
-            u"127.0.0.6"_s, port);
+            u"127.0.0.6"_s, servers[0]->port());
         if (withRefusingDevice)
             devices.append(u"127.0.0.6"_s);
 
-        const Run run
-            = runProgram(QStringList {u"--port"_s, QString::number(port), folder.path()} + devices);
+        const Run run = runProgram(QStringList {u"--port"_s, port, folder.path()} + devices);
         QVERIFY2(run.exitCode == (withRefusingDevice ? 1 : 0), run.err.constData());
         for (const auto &server : servers) {
             for (int i = 0; i < firmware.size(); ++i)
@@ -165,26 +163,24 @@ private slots:
         QTest::addColumn<QByteArray>("listing"); // standard output; none: a usage error
         QTest::addColumn<QByteArray>("message"); // in the one line on standard error
         const QString dir = folder.path(), none = dir + u"/nothing"_s, device = u"127.0.0.2"_s;
-        QTest::addRow("list, decoy left out")
-            << QStringList {u"--list"_s, dir}
-            << "         0  7380-X-v1.bin\n       700  7381-v2.bin\n      2800  7380KD-v3.bin\n"
-               "      6300  7465-v4.bin\n         0  done\n"_ba
-            << ""_ba;
-        QTest::addRow("list, no firmware")
-            << QStringList {u"--list"_s, empty.path()} << "         0  done\n"_ba
-            << "no firmware files"_ba;
-        const auto usageError
-            = [](const char *label, const QStringList &arguments, const char *message) {
-                  QTest::addRow("%s", label) << arguments << QByteArray() << QByteArray(message);
-              };
-        usageError("unknown option", {u"--bogus"_s, dir, device}, "Unknown option 'bogus'");
-        usageError("no devices", {dir}, "no devices given");
-        usageError("missing folder", {none, device}, "there is no folder");
-        usageError("no firmware", {empty.path(), device}, "holds no firmware images");
-        usageError("unreadable devices file", {dir, u"--devices"_s, none},
-                   "cannot read the devices file");
-        usageError("device twice", {dir, device, u"--devices"_s, empty.filePath(u"devices"_s)},
-                   "the device 127.0.0.2 is listed twice");
+        const auto row = [](const char *label, const QStringList &arguments,
+                            const QByteArray &listing, const char *message) {
+            QTest::addRow("%s", label) << arguments << listing << QByteArray(message);
+        };
+        row("list, decoy left out", {u"--list"_s, dir},
+            "         0  7380-X-v1.bin\n       512  7381-v2.bin\n      1536  7380KD-v3.bin\n"
+            "      6300  7465-v4.bin\n         0  done\n",
+            "");
+        row("list, no firmware", {u"--list"_s, empty.path()}, "         0  done\n",
+            "no firmware files");
+        row("unknown option", {u"--bogus"_s, dir, device}, {}, "Unknown option 'bogus'");
+        row("no devices", {dir}, {}, "no devices given");
+        row("missing folder", {none, device}, {}, "there is no folder");
+        row("no firmware", {empty.path(), device}, {}, "holds no firmware images");
+        row("unreadable devices file", {dir, u"--devices"_s, none}, {},
+            "cannot read the devices file");
+        row("device twice", {dir, device, u"--devices"_s, empty.filePath(u"devices"_s)}, {},
+            "the device 127.0.0.2 is listed twice");
     }
     void sendsNothing()
     {

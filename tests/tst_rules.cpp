@@ -10,18 +10,20 @@ using namespace Qt::StringLiterals;
 using namespace TestSupport;
 
 namespace {
+// On Windows the system name is a GUID and the shown name another: both must be kept apart.
 InterfaceList craftedInterfaces()
 {
-    const auto iface = [](const char *name, const char *humanName, QStringList addresses) {
-        InterfaceInfo info {QString::fromLatin1(name), QString::fromLatin1(humanName), {}};
-        for (const QString &address : addresses)
-            info.addresses.append(QHostAddress(address));
-        return info;
-    };
-    return {iface("{guid-2}", "Ethernet 2", {u"10.0.0.2"_s}),
-            iface("{guid-1}", "Ethernet", {u"fe80::1"_s, u"10.0.0.1"_s, u"10.0.0.9"_s}),
-            iface("{guid-3}", "Ethernet", {u"10.0.0.3"_s}),
-            iface("{guid-4}", "Backbone", {u"fe80::4"_s})};
+    const QHostAddress v6(u"fe80::1"_s);
+    return {{u"{guid-2}"_s, u"Ethernet 2"_s, {QHostAddress(u"10.0.0.2"_s)}},
+            {u"{guid-1}"_s,
+             u"Ethernet"_s,
+             {v6, QHostAddress(u"10.0.0.1"_s), QHostAddress(u"10.0.0.9"_s)}},
+            {u"{guid-3}"_s, u"Ethernet"_s, {QHostAddress(u"10.0.0.3"_s)}},
+            {u"{guid-4}"_s, u"Backbone"_s, {v6}}};
+}
+QStringList split(const QString &names)
+{
+    return names.split(u'|', Qt::SkipEmptyParts);
 }
 } // namespace
 
@@ -30,18 +32,19 @@ class TestRules : public QObject
     Q_OBJECT
 
 private slots:
-    void packets()
+    void initTestCase()
+    {
+        QCoreApplication::setOrganizationName(u"Brindlemoor"_s);
+        QCoreApplication::setApplicationName(u"TsTxUpdater"_s);
+        QVERIFY(settingsAreOwn());
+    }
+
+    void writeRequest()
     {
         QCOMPARE(Tftp::writeRequest(u"done"_s, 0),
                  QByteArray::fromHex("0002646f6e65006f63746574007473697a65003000"));
         QCOMPARE(Tftp::writeRequest(u"Größe 7380-v1.bin"_s, 1000),
                  "\0\2"_ba + u"Größe 7380-v1.bin"_s.toLocal8Bit() + "\0octet\0tsize\0001000\0"_ba);
-
-        QByteArray packet(600, 'f'); // a longer packet before leaves no tail
-        Tftp::fillDataPacket(packet, 258, "payload", 7);
-        QCOMPARE(packet, "\0\3\1\2payload"_ba);
-        Tftp::fillDataPacket(packet, 65535, nullptr, 0);
-        QCOMPARE(packet, "\0\3\xff\xff"_ba);
     }
 
     void reply_data()
@@ -56,17 +59,10 @@ private slots:
             QTest::addRow("%s", label) << datagram << int(kind) << number << message;
         };
         row("ACK 258", "\0\4\1\2"_ba, R::Acknowledgement, 258);
-        row("ACK, more bytes", "\0\4\0\5\1"_ba, R::Acknowledgement, 5);
         row("OACK", "\0\6tsize\0"_ba, R::OptionAcknowledgement);
-        row("bare OACK", "\0\6"_ba, R::OptionAcknowledgement);
-        row("RRQ", "\0\1x"_ba, R::Unexpected);
-        row("DATA", "\0\3\0\1"_ba, R::Unexpected);
-        row("opcode 0", "\0\0\0\1"_ba, R::Unknown);
-        row("opcode 7", "\0\7"_ba, R::Unknown);
         row("opcode 1028", "\4\4\0\1"_ba, R::Unknown);
         row("ERROR", "\0\5\1\2abc\0junk"_ba, R::ErrorReply, 258, u"abc"_s);
         row("ERROR, no zero", "\0\5\0\1disk full"_ba, R::ErrorReply, 1, u"disk full"_s);
-        row("ERROR, no text", "\0\5\0\3"_ba, R::ErrorReply, 3);
         row("ERROR, UTF-8", "\0\5\0\0"_ba + u"Größe"_s.toUtf8(), R::ErrorReply, 0, u"Größe"_s);
         for (const QByteArray &shortOne : {""_ba, "\0"_ba, "\0\4\0"_ba, "\0\5\0"_ba})
             row(shortOne.toHex().prepend("bytes ").constData(), shortOne, R::Malformed);
@@ -92,8 +88,7 @@ private slots:
         QTest::addColumn<QStringList>("files"); // "name/" is a folder
         QTest::addColumn<QStringList>("expected");
         const auto row = [](const char *label, const QString &files, const QString &expected) {
-            QTest::addRow("%s", label) << files.split(u'|', Qt::SkipEmptyParts)
-                                       << expected.split(u'|', Qt::SkipEmptyParts);
+            QTest::addRow("%s", label) << split(files) << split(expected);
         };
         row("empty", {}, {});
         row("pattern order beats name order",
@@ -121,77 +116,54 @@ private slots:
         QFETCH(QStringList, files);
         QFETCH(QStringList, expected);
         QTemporaryDir root;
-        const QString folder = root.filePath(u"fw #3?a=1 %20 [x]"_s);
-        QVERIFY(QDir().mkpath(folder));
+        const QDir folder(root.filePath(u"fw #3?a=1 %20 [x]"_s));
+        QVERIFY(folder.mkpath(u"."_s));
         for (const QString &file : files)
-            QVERIFY(file.endsWith(u'/') ? QDir(folder).mkdir(file)
-                                        : writeFile(QDir(folder).filePath(file), "x"));
+            QVERIFY(file.endsWith(u'/') ? folder.mkdir(file)
+                                        : writeFile(folder.filePath(file), "x"));
         QTftp tftp;
-        tftp.buildFileList(QUrl::fromLocalFile(folder));
+        tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
         // Each entry must lead a run back to exactly its file.
         QStringList selected;
         for (const QString &entry : tftp.firmwareList()) {
             const QUrl url(entry, QUrl::TolerantMode);
-            QCOMPARE(url.toLocalFile(), QDir(folder).filePath(url.fileName(QUrl::FullyDecoded)));
+            QCOMPARE(url.toLocalFile(), folder.filePath(url.fileName(QUrl::FullyDecoded)));
             selected.append(url.fileName(QUrl::FullyDecoded));
         }
         QCOMPARE(selected, expected);
     }
 
-    void listingAnnounced_data()
-    {
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QString>("status"); // %1: the folder
-        const QString skipped = u"; %1 no firmware name and will not be sent"_s;
-        QTest::addRow("empty") << QStringList() << u"No firmware files in %1"_s;
-        QTest::addRow("decoys") << QStringList {u"9999-v1.bin"_s, u"notes.txt"_s}
-                                << u"No firmware files in %1"_s
-                + skipped.arg(u"1 .bin file matches"_s);
-        QTest::addRow("one") << QStringList {u"7380-v1.bin"_s}
-                             << u"Ready to send 1 firmware file: 7380-v1.bin"_s;
-        QTest::addRow("sending order, misnamed counted")
-            << QStringList {u"7465-v1.bin"_s, u"7380-X-v1.bin"_s, u"7380-V1.BIN"_s, u"x.Bin"_s,
-                            u"notes.txt"_s}
-            << u"Ready to send 2 firmware files: 7380-X-v1.bin, 7465-v1.bin"_s
-                + skipped.arg(u"2 .bin files match"_s);
-    }
-    void listingAnnounced()
-    {
-        QFETCH(QStringList, files);
-        QFETCH(QString, status);
-        QTemporaryDir folder;
-        for (const QString &name : files)
-            QVERIFY(writeFile(folder.filePath(name), "x"));
-        QTftp tftp;
-        QSignalSpy statuses(&tftp, &QTftp::errorStringChanged); // the window's status line
-        tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
-        QCOMPARE(statuses.value(0).value(0).toString(),
-                 status.replace(u"%1"_s, QDir::toNativeSeparators(folder.path())));
-    }
-
-    void listingTwiceRecordsPrimaryNames()
+    void listingTwice()
     {
         QTemporaryDir folder;
-        const QStringList names {u"7381-X-vA.bin"_s, u"Old-7382-v9.BIN.bin"_s, u"7381KD-v1.bin"_s};
-        for (const QString &name : names)
+        for (const QString &name :
+             split(u"7381-X-vA.bin|Old-7382-v9.BIN.bin|7381KD-v1.bin|7380-V1.BIN|a.txt"_s))
             QVERIFY(writeFile(folder.filePath(name), "x"));
         const QStringList before = QTftp::errorTolerantFiles;
         QTftp tftp;
+        QSignalSpy statuses(&tftp, &QTftp::errorStringChanged); // the window's status line
         for (int listing = 0; listing < 2; ++listing) {
             // Support compares technicians' logs against these lines.
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(u"^QList\\(\"file:"_s));
             QTest::ignoreMessage(QtDebugMsg, "dsda");
             tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
         }
-        const QString folderText = QUrl::fromLocalFile(folder.path()).toString();
-        QCOMPARE(
-            tftp.firmwareList(),
-            (QStringList {folderText + u"/7381-X-vA.bin"_s, folderText + u"/Old-7382-v9.BIN.bin"_s,
-                          folderText + u"/7381KD-v1.bin"_s}));
-        const QStringList primary {u"7381-x-va.bin"_s, u"old-7382-v9.bin.bin"_s};
         const QStringList recorded = QTftp::errorTolerantFiles.mid(before.size());
         QTftp::errorTolerantFiles = before;
-        QCOMPARE(recorded, primary + primary);
+        QCOMPARE(recorded,
+                 split(u"7381-x-va.bin|old-7382-v9.bin.bin|7381-x-va.bin|old-7382-v9.bin.bin"_s));
+        const QString folderText = QUrl::fromLocalFile(folder.path()).toString() + u'/';
+        QCOMPARE(tftp.firmwareList(),
+                 split(folderText + u"7381-X-vA.bin|"_s + folderText + u"Old-7382-v9.BIN.bin|"_s
+                       + folderText + u"7381KD-v1.bin"_s));
+        QCOMPARE(statuses.size(), 2);
+        QCOMPARE(tftp.errorString(),
+                 u"Ready to send 3 firmware files: 7381-X-vA.bin, Old-7382-v9.BIN.bin, "
+                 "7381KD-v1.bin; 1 .bin file matches no firmware name and will not be sent"_s);
+        QVERIFY(folder.remove());
+        tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
+        QCOMPARE(tftp.errorString(),
+                 u"No firmware files in "_s + QDir::toNativeSeparators(folder.path()));
     }
 
     void rememberedInterface_data()
@@ -211,40 +183,24 @@ private slots:
         QFETCH(QString, chosen);
         QFETCH(QString, stored);
         QFETCH(int, index);
-        QVERIFY(settingsAreOwn());
         QSettings().setValue(u"savedInterface"_s, u"gone0"_s);
         setInterfaceSource(&craftedInterfaces);
         QTftp tftp;
         tftp.saveNetworkIf(chosen);
         const QString remembered = tftp.loadNetoworkIf();
         const int found = tftp.savedInterfaceIndex();
-        const QStringList entries = tftp.ifsList();
         setInterfaceSource(nullptr);
-        QCOMPARE(entries,
-                 (QStringList {u"Ethernet 2 -- 10.0.0.2"_s, u"Ethernet -- 10.0.0.1"_s,
-                               u"Ethernet -- 10.0.0.9"_s, u"Ethernet -- 10.0.0.3"_s}));
+        QCOMPARE(
+            tftp.ifsList(),
+            split(
+                u"Ethernet 2 -- 10.0.0.2|Ethernet -- 10.0.0.1|Ethernet -- 10.0.0.9|Ethernet -- 10.0.0.3"_s));
         QCOMPARE(remembered, stored);
         QCOMPARE(found, index);
-    }
-
-    void emptyAddressIsRemembered()
-    {
-        QVERIFY(settingsAreOwn());
-        QTftp tftp;
-        tftp.saveNetworkAddr(u"tx-1.local"_s);
-        QCOMPARE(tftp.loadNetworkAddr(), u"tx-1.local"_s);
-        tftp.saveNetworkAddr(QString());
-        QCOMPARE(QSettings().value(u"savedAddress"_s, u"absent"_s).toString(), QString());
+        // Any address text is remembered, the empty one too.
+        tftp.saveNetworkAddr(chosen);
+        QCOMPARE(QSettings().value(u"savedAddress"_s, u"absent"_s).toString(), chosen);
     }
 };
 
-int main(int argc, char *argv[])
-{
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(u"Brindlemoor"_s);
-    QCoreApplication::setApplicationName(u"TsTxUpdater"_s);
-    TestRules test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestRules)
 #include "tst_rules.moc"

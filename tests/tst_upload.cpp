@@ -1,5 +1,5 @@
-// One file's upload and whole runs: against tftpd-hpa for what a real server does, against a
-// scripted device for every reply and failure a real server will not give.
+// One file's upload and whole runs, against a scripted device for every reply and failure; real
+// servers (tftpd-hpa) are met by the window's and tstx-update's tests.
 #include "packets.h"
 #include "support/testsupport.h"
 
@@ -11,209 +11,186 @@
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
 
-using Script = QList<QByteArrayList>; // the answers to the first, second, ... datagram
+namespace {
+const QString noError = u"No Error"_s;
+
+struct Exchange
+{
+    QList<QByteArrayList> script = {}; // the answers to the first, second, ... datagram
+    QString status = {};
+    int sent = 0; // datagrams the device receives
+    QString name = u"7380KD-v1.bin"_s;
+    qint64 size = 1000;
+    QString local = u"127.0.0.1"_s;
+    QString remote = u"127.0.0.1"_s;
+};
+
+struct Run
+{
+    QStringList sent; // the write requests, in order
+    QString status; // when the run ends; %1 is the folder
+    int index = 0; // the run's position at its end
+    QString failing = {}; // its write request gets opcode 9
+    QString removed = {}; // after the listing
+    QStringList files = {u"7465-v1.bin"_s, u"7380-X-v1.bin"_s, u"7380KD-v1.bin"_s, u"notes.txt"_s};
+    qint64 size = 0; // of each file; 0: a few hundred bytes
+};
+} // namespace
+Q_DECLARE_METATYPE(Exchange)
+Q_DECLARE_METATYPE(Run)
 
 class TestUpload : public QObject
 {
     Q_OBJECT
 
-    // What the window saw of one upload run on the pool, as a run runs it.
-    struct Seen
+    // Runs one upload on the pool as a run does; this thread's event loop serves the device.
+    // Every status and progress the window saw; foreign counts those off this thread or not
+    // what the getter gives.
+    bool upload(QTftp &tftp, const QString &name, const QByteArray &data, QStringList &statuses,
+                QList<int> &progress, int &foreign, const std::function<void()> &meanwhile = {})
     {
-        bool result = false;
-        QStringList statuses;
-        QList<int> progress;
-        int foreign
-            = 0; // notify signals off this thread, or carrying another value than the getter
-    };
-    Seen upload(QTftp &tftp, const QString &name, const QByteArray &data,
-                const std::function<void()> &whileRunning = {})
-    {
-        Seen seen;
-        connect(&tftp, &QTftp::errorStringChanged, this, [&](const QString &status) {
-            seen.statuses.append(status);
-            seen.foreign += QThread::currentThread() != thread() || status != tftp.errorString();
-        });
-        connect(&tftp, &QTftp::fileProgressChanged, this, [&](int progress) {
-            seen.progress.append(progress);
-            seen.foreign += QThread::currentThread() != thread() || progress != tftp.fileProgress();
-        });
+        const auto see = [&](auto &seen, auto value, auto current) {
+            seen.append(value);
+            foreign += QThread::currentThread() != thread() || value != current;
+        };
+        connect(&tftp, &QTftp::errorStringChanged, this,
+                [&](const QString &status) { see(statuses, status, tftp.errorString()); });
+        connect(&tftp, &QTftp::fileProgressChanged, this,
+                [&](int value) { see(progress, value, tftp.fileProgress()); });
         QFutureWatcher<bool> watcher;
         QSignalSpy finished(&watcher, &QFutureWatcher<bool>::finished);
         watcher.setFuture(QtConcurrent::run(&QTftp::uploadFile, &tftp, name, data));
-        if (whileRunning)
-            whileRunning();
+        if (meanwhile)
+            meanwhile();
         // The watcher reports after the task's last status has reached this thread.
         if (finished.isEmpty() && !finished.wait(60000))
             qFatal("the upload of %s did not end", qPrintable(name));
-        seen.result = watcher.result();
         disconnect(&tftp, nullptr, this, nullptr);
-        return seen;
+        return watcher.result();
     }
 
 private slots:
-    void realServer_data()
-    {
-        QTest::addColumn<bool>("refuseTsize"); // the server answers ACK 0 instead of an OACK
-        QTest::addColumn<qint64>("size");
-        QTest::addRow("OACK, empty") << false << qint64(0);
-        QTest::addRow("ACK 0, one full block") << true << qint64(512);
-        QTest::addRow("OACK, 1000 bytes") << false << qint64(1000);
-        QTest::addRow("ACK 0, 3 MB") << true << qint64(3 << 20) + 77;
-        QTest::addRow("OACK, largest file") << false << Tftp::maxFileSize;
-    }
-    void realServer()
-    {
-        QFETCH(bool, refuseTsize);
-        QFETCH(qint64, size);
-        Tftpd server(refuseTsize);
-        QVERIFY2(server.start(), qPrintable(server.errorString));
-        QTftp tftp;
-        pointAt(tftp, server.port());
-        const QByteArray data = randomBytes(size);
-        const Seen seen = upload(tftp, u"image.bin"_s, data);
-        QCOMPARE(seen.statuses, (QStringList {u"Sending file image.bin"_s, u"No Error"_s}));
-        QVERIFY(seen.result);
-        QVERIFY(server.file(u"image.bin"_s) == data); // not QCOMPARE: megabytes
-        QCOMPARE(tftp.fileSize(), int(size));
-        QCOMPARE(seen.progress.value(0, -1), 0);
-        QVERIFY(std::is_sorted(seen.progress.cbegin(), seen.progress.cend()));
-        QCOMPARE(tftp.fileProgress(), expectedProgress(size));
-        QCOMPARE(seen.foreign, 0);
-    }
-
     void scripted_data()
     {
-        QTest::addColumn<Script>("script");
-        QTest::addColumn<QString>("local");
-        QTest::addColumn<QString>("remote");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<int>("sent"); // datagrams the device received
+        QTest::addColumn<Exchange>("exchange");
         const QByteArray ack0 = packet(4, 0), ack1 = packet(4, 1), ack2 = packet(4, 2);
         const QByteArray oack = "\0\6tsize\0"
                                 "1000\0"_ba;
-        const auto row = [](const char *label, const Script &script, const QString &status,
-                            int sent) {
-            QTest::addRow("%s", label) << script << u"127.0.0.1"_s << u"127.0.0.1"_s
-                                       << u"7380KD-v1.bin"_s << qint64(1000) << status << sent;
-        };
-        row("ACK 0, then each block", {{ack0}, {ack1}, {ack2}}, u"No Error"_s, 3);
-        row("OACK after the last block", {{oack}, {ack1}, {oack}}, u"No Error"_s, 3);
-        row("duplicate ACK", {{ack0}, {ack1, ack1}},
-            u"Error on incoming packet number 1 vs expected 2"_s, 3);
-        row("ERROR", {{ack0}, {errorPacket(2, "abc")}}, u"Protocol Error: 2 abc"_s, 2);
-        row("opcode 3", {{packet(3, 1)}}, u"Unexpected Packet Received: 3"_s, 1);
-        row("opcode 9", {{ack0}, {packet(9, 1)}}, u"Unknown Op Code: 9"_s, 2);
-        row("3 bytes", {{"\0\4\0"_ba}}, u"Malformed packet received: 3 bytes"_s, 1);
-        row("no answer to the last block", {{ack0}, {ack1}},
-            u"No message received from host  Network operation timed out"_s, 3);
-        QTest::addRow("ERROR for a primary image, any case")
-            << Script {{errorPacket(2, "abc")}} << u"127.0.0.1"_s << u"127.0.0.1"_s
-            << u"7380-X-V1.BIN"_s << qint64(1000) << u"No Error"_s << 1;
-        QTest::addRow("unresolvable host")
-            << Script {} << u"127.0.0.1"_s << u"bad..name"_s << u"a.bin"_s << qint64(1)
-            << u"could not resolve host name bad..name"_s << 0;
+        const QByteArray refusal = errorPacket(2, "abc");
+        QTest::addRow("ACK 0, then each block, the last one empty") << Exchange {
+            {{ack0}, {ack1}, {ack2}, {packet(4, 3)}}, noError, 4, u"7380KD-v1.bin"_s, 1024};
+        QTest::addRow("OACK after the last block")
+            << Exchange {{{oack}, {ack1}, {oack}}, noError, 3};
+        QTest::addRow("duplicate ACK") << Exchange {
+            {{ack0}, {ack1, ack1}}, u"Error on incoming packet number 1 vs expected 2"_s, 3};
+        QTest::addRow("ERROR") << Exchange {{{ack0}, {refusal}}, u"Protocol Error: 2 abc"_s, 2};
+        QTest::addRow("ERROR to a primary image, any case")
+            << Exchange {{{refusal}}, noError, 1, u"7380-X-V1.BIN"_s};
+        QTest::addRow("opcode 3") << Exchange {
+            {{packet(3, 1)}}, u"Unexpected Packet Received: 3"_s, 1};
+        QTest::addRow("opcode 9") << Exchange {
+            {{ack0}, {packet(9, 1)}}, u"Unknown Op Code: 9"_s, 2};
+        QTest::addRow("3 bytes") << Exchange {
+            {{"\0\4\0"_ba}}, u"Malformed packet received: 3 bytes"_s, 1};
+        QTest::addRow("no answer to the last block") << Exchange {
+            {{ack0}, {ack1}}, u"No message received from host  Network operation timed out"_s, 3};
+        QTest::addRow("unresolvable host") << Exchange {
+            .status = u"could not resolve host name bad..name"_s, .remote = u"bad..name"_s};
         QUdpSocket unbindable; // an address this machine does not have; nothing is sent
         unbindable.bind(QHostAddress(u"203.0.113.7"_s), 0);
         QTest::addRow("address not on this machine")
-            << Script {} << u"203.0.113.7"_s << u"127.0.0.1"_s << u"a.bin"_s << qint64(1)
-            << unbindable.errorString() << 0;
-        QTest::addRow("too large")
-            << Script {} << u"127.0.0.1"_s << u"127.0.0.1"_s << u"a.bin"_s << Tftp::maxFileSize + 1
-            << u"File a.bin is too large: 33553920 bytes, the most a transfer can carry is "
-               "33553919 bytes"_s
-            << 0;
+            << Exchange {.status = unbindable.errorString(), .local = u"203.0.113.7"_s};
+        QTest::addRow("too large") << Exchange {
+            .status
+            = u"File a.bin is too large: 33553920 bytes, the most a transfer can carry is 33553919 bytes"_s,
+            .name = u"a.bin"_s,
+            .size = Tftp::maxFileSize + 1};
     }
     void scripted()
     {
-        QFETCH(Script, script);
-        QFETCH(QString, local);
-        QFETCH(QString, remote);
-        QFETCH(QString, name);
-        QFETCH(qint64, size);
-        QFETCH(QString, status);
-        QFETCH(int, sent);
-        ScriptedDevice device([&](int n, const QByteArray &) { return script.value(n); });
+        QFETCH(Exchange, exchange);
+        ScriptedDevice device([&](int n, const QByteArray &) { return exchange.script.value(n); });
         QTftp tftp;
         pointAt(tftp, device.port());
-        tftp.setLocalAddress(local);
-        tftp.setRemoteAddress(remote);
+        tftp.setLocalAddress(exchange.local);
+        tftp.setRemoteAddress(exchange.remote);
         tftp.setReplyTimeoutForTesting(3000);
         const QStringList before = QTftp::errorTolerantFiles;
         QTftp::errorTolerantFiles.append(u"7380-x-v1.bin"_s);
-        const QByteArray data = randomBytes(size);
-        const Seen seen = upload(tftp, name, data, [&] {
+        const QByteArray data = randomBytes(exchange.size);
+        QStringList statuses;
+        QList<int> progress;
+        int foreign = 0;
+        const bool sent = upload(tftp, exchange.name, data, statuses, progress, foreign, [&] {
             // The bar follows the blocks while the device is quiet.
-            if (status.startsWith(u"No message"_s))
-                QTRY_COMPARE_WITH_TIMEOUT(tftp.fileProgress(), expectedProgress(1000), 2000);
+            if (exchange.status.startsWith(u"No message"_s))
+                QTRY_COMPARE_WITH_TIMEOUT(tftp.fileProgress(), 516 + 492, 2000);
         });
         QTftp::errorTolerantFiles = before;
-        QCOMPARE(tftp.errorString(), status);
-        QCOMPARE(seen.result, status == u"No Error"_s);
-        QCOMPARE(device.received.size(), sent);
-        for (int i = 0; i < sent; ++i) {
+        QCOMPARE(tftp.errorString(), exchange.status);
+        QCOMPARE(sent, exchange.status == noError);
+        QCOMPARE(foreign, 0);
+        QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()) && progress.value(0, 0) == 0);
+        QCOMPARE(device.received.size(), exchange.sent);
+        int dataBytes = 0;
+        for (qsizetype i = 0; i < device.received.size(); ++i) {
             QCOMPARE(device.received.at(i),
-                     i == 0 ? Tftp::writeRequest(name, size)
-                            : packet(3, i) + data.mid((i - 1) * 512, 512));
+                     i == 0 ? Tftp::writeRequest(exchange.name, exchange.size)
+                            : packet(3, int(i)) + data.mid((i - 1) * 512, 512));
+            dataBytes += i ? int(device.received.at(i).size()) : 0;
+        }
+        QCOMPARE(tftp.fileProgress(), dataBytes); // each block counts with its header
+        if (exchange.sent) {
+            QCOMPARE(statuses.value(0), u"Sending file "_s + exchange.name);
+            QCOMPARE(tftp.fileSize(), int(exchange.size));
         }
     }
 
     void run_data()
     {
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<qint64>("size"); // of every file; 0: a few hundred random bytes each
-        QTest::addColumn<QString>("failing"); // its write request gets opcode 9
-        QTest::addColumn<QString>("removed"); // after the listing
-        QTest::addColumn<QStringList>("sent");
-        QTest::addColumn<QString>("status"); // %1: the folder
-        QTest::addColumn<int>("index");
-        const QStringList files {u"7465-v1.bin"_s, u"7380-X-v1.bin"_s, u"7380KD-v1.bin"_s,
-                                 u"notes.txt"_s};
+        QTest::addColumn<Run>("run");
         const QStringList order {u"7380-X-v1.bin"_s, u"7380KD-v1.bin"_s, u"7465-v1.bin"_s,
                                  u"done"_s};
-        QTest::addRow("every file, then done")
-            << files << qint64(0) << QString() << QString() << order << u"No Error"_s << 4;
+        const QString opcode9 = u"Unknown Op Code: 9"_s;
+        QTest::addRow("every file, then done") << Run {order, noError, 4};
         QTest::addRow("failure at the second")
-            << files << qint64(0) << u"7380KD-v1.bin"_s << QString() << order.first(2)
-            << u"Unknown Op Code: 9"_s << 1;
-        QTest::addRow("failure at done") << files << qint64(0) << u"done"_s << QString() << order
-                                         << u"Unknown Op Code: 9"_s << 3;
+            << Run {order.first(2), opcode9, 1, u"7380KD-v1.bin"_s};
+        QTest::addRow("failure at done") << Run {order, opcode9, 3, u"done"_s};
         QTest::addRow("file removed after the listing")
-            << files << qint64(0) << QString() << u"7380KD-v1.bin"_s << order.first(1)
-            << u"Could not open file %1/7380KD-v1.bin: No such file or directory"_s << 1;
-        QTest::addRow("largest file")
-            << QStringList {u"7380-v1.bin"_s} << Tftp::maxFileSize << QString() << QString()
-            << QStringList {u"7380-v1.bin"_s, u"done"_s} << u"No Error"_s << 2;
+            << Run {order.first(1),
+                    u"Could not open file %1/7380KD-v1.bin: No such file or directory"_s,
+                    1,
+                    {},
+                    u"7380KD-v1.bin"_s};
         // A lone "done" would tell the device that an update it never received is complete.
-        for (const QString &decoys : {QString(), u"9999-v1.bin|notes.txt"_s})
-            QTest::addRow("nothing to send: %s", decoys.isEmpty() ? "empty folder" : "decoys")
-                << decoys.split(u'|', Qt::SkipEmptyParts) << qint64(0) << QString() << QString()
-                << QStringList() << u"No firmware files in %1: nothing was sent"_s << 0;
-        QTest::addRow("too large") << QStringList {u"7380-v1.bin"_s} << Tftp::maxFileSize + 1
-                                   << QString() << QString() << QStringList()
-                                   << u"File %1/7380-v1.bin is too large: 33553920 bytes, the most "
-                                      "a transfer can carry is 33553919 bytes"_s
-                                   << 0;
+        const QString nothingSent = u"No firmware files in %1: nothing was sent"_s;
+        QTest::addRow("empty folder") << Run {{}, nothingSent, 0, {}, {}, {}};
+        QTest::addRow("decoys only")
+            << Run {{}, nothingSent, 0, {}, {}, {u"9999-v1.bin"_s, u"notes.txt"_s}};
+        const QStringList one {u"7380-v1.bin"_s};
+        QTest::addRow("largest file")
+            << Run {one + QStringList {u"done"_s}, noError, 2, {}, {}, one, Tftp::maxFileSize};
+        QTest::addRow("too large") << Run {
+            {},
+            u"File %1/7380-v1.bin is too large: 33553920 bytes, the most a transfer can carry is 33553919 bytes"_s,
+            0,
+            {},
+            {},
+            one,
+            Tftp::maxFileSize + 1};
     }
     void run()
     {
-        QFETCH(QStringList, files);
-        QFETCH(qint64, size);
-        QFETCH(QString, failing);
-        QFETCH(QString, removed);
-        QFETCH(QStringList, sent);
-        QFETCH(QString, status);
-        QFETCH(int, index);
+        QFETCH(Run, run);
         QTemporaryDir folder;
         QHash<QString, QByteArray> contents;
-        for (const QString &name : files) {
-            contents[name] = size ? QByteArray(size, '\0') : randomBytes(300 * name.size());
+        for (const QString &name : run.files) {
+            contents[name] = run.size ? QByteArray(run.size, '\0') : randomBytes(300 * name.size());
             QVERIFY(writeFile(folder.filePath(name), contents[name]));
         }
         ScriptedDevice device([&](int n, const QByteArray &got) {
-            if (!failing.isEmpty() && got.startsWith("\0\2"_ba + failing.toLocal8Bit() + '\0'))
+            if (!run.failing.isEmpty()
+                && got.startsWith("\0\2"_ba + run.failing.toLocal8Bit() + '\0'))
                 return QByteArrayList {packet(9, 0)};
             return ScriptedDevice::acknowledge(n, got);
         });
@@ -223,20 +200,20 @@ private slots:
         connect(&tftp, &QTftp::updateCompleted, this,
                 [&] { statusAtEnd.append(tftp.errorString()); });
         tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
-        if (!removed.isEmpty())
-            QVERIFY(QFile::remove(folder.filePath(removed)));
+        if (!run.removed.isEmpty())
+            QVERIFY(QFile::remove(folder.filePath(run.removed)));
         QSignalSpy completed(&tftp, &QTftp::updateCompleted);
         tftp.startUpdate();
         QVERIFY(!completed.isEmpty() || completed.wait(60000));
-        QCoreApplication::processEvents();
-        QCOMPARE(statusAtEnd, QStringList {status.replace(u"%1"_s, folder.path())});
-        QCOMPARE(device.requests(), sent);
-        QCOMPARE(tftp.currentFileIndex(), index);
+        QCoreApplication::processEvents(); // room for a second, wrong end
+        QCOMPARE(statusAtEnd, QStringList {run.status.replace(u"%1"_s, folder.path())});
+        QCOMPARE(device.requests(), run.sent);
+        QCOMPARE(tftp.currentFileIndex(), run.index);
         QByteArray delivered, expected;
         for (const QByteArray &got : std::as_const(device.received))
             delivered += got.startsWith("\0\3"_ba) ? got.mid(4) : QByteArray();
-        for (const QString &name : sent)
-            expected += name == failing ? QByteArray() : contents.value(name);
+        for (const QString &name : run.sent)
+            expected += name == run.failing ? QByteArray() : contents.value(name);
         QVERIFY(delivered == expected);
     }
 };

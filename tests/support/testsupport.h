@@ -34,11 +34,6 @@ inline QByteArray randomBytes(qint64 size)
         bytes[i] = char((i * 7919) >> 3 ^ i);
     return bytes;
 }
-// Each DATA packet counts with its 4-byte header; the last block is shorter than 512 bytes.
-inline int expectedProgress(qint64 size)
-{
-    return int(size + 4 * (size / 512 + 1));
-}
 inline void pointAt(QTftp &tftp, quint16 port)
 {
     tftp.setLocalAddress(u"127.0.0.1"_s);
@@ -98,45 +93,36 @@ private:
     QUdpSocket m_socket;
 };
 
-// tftpd-hpa on a loopback address, storing what it receives in a folder of its own.
+// tftpd-hpa on a loopback address, storing what it receives in a folder of its own. Ready once
+// built, when errorString is empty: it has answered a read request for a missing file.
 class Tftpd
 {
 public:
     explicit Tftpd(bool refuseTsize = false, const QString &address = u"127.0.0.1"_s,
                    quint16 port = 0)
     {
-        if (port == 0) {
-            QUdpSocket probe;
-            probe.bind(QHostAddress(address), 0);
-            port = probe.localPort();
+        QUdpSocket client;
+        client.bind(QHostAddress(address), 0);
+        m_port = port ? port : client.localPort(); // free once the client takes another
+        client.close();
+        client.bind(QHostAddress(address), 0);
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(
+            u"/usr/sbin/in.tftpd"_s,
+            QStringList {u"--foreground"_s, u"--listen"_s, u"--address"_s,
+                         u"%1:%2"_s.arg(address).arg(m_port), u"--create"_s, u"--secure"_s,
+                         u"--user"_s, u"root"_s, m_folder.path()}
+                + (refuseTsize ? QStringList {u"--refuse"_s, u"tsize"_s} : QStringList()));
+        for (QDeadlineTimer deadline(5000); !deadline.hasExpired();) {
+            client.writeDatagram("\0\1-\0octet\0"_ba, QHostAddress(address), m_port);
+            if (client.waitForReadyRead(100))
+                return;
         }
-        m_address = address;
-        m_port = port;
-        m_arguments = QStringList {u"--foreground"_s, u"--listen"_s,
-                                   u"--address"_s,    u"%1:%2"_s.arg(address).arg(port),
-                                   u"--create"_s,     u"--secure"_s,
-                                   u"--user"_s,       u"root"_s}
-            + (refuseTsize ? QStringList {u"--refuse"_s, u"tsize"_s} : QStringList())
-            + QStringList {m_folder.path()};
+        errorString = u"in.tftpd (tftpd-hpa) did not answer on %1:%2: %3"_s.arg(
+            address, QString::number(m_port), QString::fromLocal8Bit(m_process.readAll()));
     }
     ~Tftpd() { m_process.kill(), m_process.waitForFinished(); }
 
-    // Starts it and waits until it answers: a read request for a missing file gets an ERROR.
-    bool start()
-    {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(u"/usr/sbin/in.tftpd"_s, m_arguments);
-        QUdpSocket client;
-        client.bind(QHostAddress(m_address), 0);
-        for (QDeadlineTimer deadline(5000); !deadline.hasExpired();) {
-            client.writeDatagram("\0\1-\0octet\0"_ba, QHostAddress(m_address), m_port);
-            if (client.waitForReadyRead(100))
-                return true;
-        }
-        errorString = u"in.tftpd (tftpd-hpa) did not answer on %1:%2: %3"_s.arg(
-            m_address, QString::number(m_port), QString::fromLocal8Bit(m_process.readAll()));
-        return false;
-    }
     [[nodiscard]] quint16 port() const { return m_port; }
     // The bytes it stored under name.
     [[nodiscard]] QByteArray file(const QString &name) const
@@ -144,18 +130,12 @@ public:
         QFile file(m_folder.filePath(name));
         return file.open(QIODevice::ReadOnly) ? file.readAll() : "(no such file)"_ba;
     }
-    [[nodiscard]] QStringList files() const
-    {
-        return QDir(m_folder.path()).entryList(QDir::Files, QDir::Name);
-    }
 
     QString errorString;
 
 private:
     QTemporaryDir m_folder;
-    QString m_address;
     quint16 m_port;
-    QStringList m_arguments;
     QProcess m_process;
 };
 
