@@ -38,6 +38,7 @@ class QTftp : public QObject
     Q_PROPERTY(QString updaterVersion READ updaterVersion NOTIFY updaterVersionChanged)
 
 public:
+    // qtftp.cpp: construction, the property getters and setters, the hand-over from the upload.
     explicit QTftp(QObject *parent = nullptr);
     ~QTftp() override;
 
@@ -51,9 +52,11 @@ public:
     [[nodiscard]] int fileProgress() const { return m_fileProgress; }
     [[nodiscard]] static QString updaterVersion() { return QStringLiteral("1.1.0.9.0.5"); }
 
+    // fileselection.cpp
     // Lists the firmware files of a folder, in sending order, as the next run's file list, and
     // says on the status line what a run will send.
     Q_INVOKABLE void buildFileList(const QUrl &filesFolder);
+    // sequencing.cpp
     // Sends every listed file, then the empty "done"; ends with updateCompleted. With no file
     // listed it sends nothing at all.
     Q_INVOKABLE void startUpdate();
@@ -64,6 +67,9 @@ public:
     [[nodiscard]] static QString cancelledStatus() { return QStringLiteral("Update cancelled"); }
     // Starts the upload of one file (or of the end marker "done") on the thread pool.
     Q_INVOKABLE bool sendFile(const QUrl &fileUrl);
+    // networkinterfaces.cpp
+    // Misspelt, and kept so: QML reaches the updater's members by name, and scripts using this
+    // module call it as it is.
     Q_INVOKABLE QString loadNetoworkIf();
     Q_INVOKABLE QString loadNetworkAddr();
     Q_INVOKABLE void saveNetworkIf(const QString &ifName);
@@ -74,6 +80,7 @@ public:
     Q_INVOKABLE void saveFolder(const QUrl &folder);
     Q_INVOKABLE QUrl startFolder();
 
+    // tftp/transfer.cpp
     // Uploads one file to the device by TFTP; blocks until the device took it or the transfer
     // failed. Runs on a pool thread during a run; the status text says how it ended.
     bool uploadFile(QString fileName, QByteArray fileData);
@@ -87,13 +94,13 @@ public:
     // Shortens the wait for each reply. Only tests call this; the program always waits 10 s.
     void setReplyTimeoutForTesting(int milliseconds) { replyTimeoutMs = milliseconds; }
 
-    // The ten firmware name patterns: the primary ones first, then the secondary ones.
+    // fileselection.cpp: the ten firmware name patterns, the primary ones first.
     static const QList<QRegularExpression> primaryPatterns;
     static const QList<QRegularExpression> secondaryPatterns;
     // Lower-case names matched by a primary pattern: for these an ERROR reply counts as success.
     static QStringList errorTolerantFiles;
 
-public slots:
+public slots: // qtftp.cpp
     void setRemoteAddress(const QString &remoteAddress);
     void setRemotePort(quint16 remotePort);
     void setLocalAddress(const QString &localAddress);
@@ -114,18 +121,22 @@ signals:
     // Fires once at the end of every update run, whether it succeeded or failed.
     void updateCompleted();
 
-private slots:
+private slots: // sequencing.cpp
     void futureFinishHandler();
 
 private:
+    // fileselection.cpp
     void appendMatches(const QList<QRegularExpression> &patterns, const QStringList &listing,
                        const QUrl &folder, bool recordErrorTolerant, QStringList &names);
     [[nodiscard]] QString listedFolderText() const;
+    // sequencing.cpp
     void sendNextFile();
+    // tftp/transfer.cpp
     bool openSocket();
     bool failTransfer(const QString &status);
     bool finishTransfer();
 
+    // qtftp.cpp
     // Status updates written here, on the object's thread.
     void setStatus(const QString &status);
     // The transfer's reports: applied at once on the object's thread, queued to it otherwise.
