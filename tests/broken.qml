@@ -1,7 +1,4 @@
 import QtQuick
 
-// A window that cannot be created: one of its elements names no type.
-Window {
-    visible: true
-    NoSuchElement {}
-}
+// A window that cannot be created: its root names no type.
+NoSuchWindow {}

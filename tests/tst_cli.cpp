@@ -124,38 +124,6 @@ private slots:
         QVERIFY(!run.out.contains('\x1b') && !run.err.contains('\x1b'));
     }
 
-    void interruptStopsTheRun()
-    {
-        // SIGTERM (Ctrl+C's twin) when the first block of the fourth file arrives; the device
-        // holds its answer until the program says it was interrupted.
-        QProcess process;
-        ScriptedDevice device(
-            [&](int n, const QByteArray &got) {
-                if (got.startsWith("\0\3\0\1"_ba) && device.requests().size() == 4) {
-                    process.terminate();
-                    process.setReadChannel(QProcess::StandardError);
-                    while (!process.peek(1 << 16).contains("interrupted")
-                           && process.waitForReadyRead(10000)) { }
-                }
-                return ScriptedDevice::acknowledge(n, got);
-            },
-            u"127.0.0.7"_s);
-        const Run run
-            = runProgram({u"--parallel"_s, u"1"_s, u"--port"_s, QString::number(device.port()),
-                          folder.path(), u"127.0.0.7"_s, u"127.0.0.8"_s},
-                         &process);
-        QCOMPARE(run.exitCode, 1);
-        // That block was the last thing sent: no further block, file or "done".
-        QCOMPARE(device.requests(), firmware.first(4));
-        QCOMPARE(device.received.last(), "\0\3\0\1"_ba + contents(3).first(512));
-        const QJsonValue devices = run.report[u"devices"_s];
-        QCOMPARE(devices[0][u"result"_s].toString(), u"cancelled"_s);
-        QCOMPARE(devices[0][u"filesSent"_s].toInt(), 3);
-        QCOMPARE(devices[0][u"status"_s].toString(), u"Update cancelled"_s);
-        QCOMPARE(devices[1][u"result"_s].toString(), u"not started"_s);
-        QVERIFY(run.report[u"interrupted"_s].toBool());
-    }
-
     // Listings and usage errors: nothing is sent, no report written.
     void sendsNothing_data()
     {

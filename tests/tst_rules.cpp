@@ -1,7 +1,6 @@
-// The pure rules: packet bytes, which files of a folder are sent in which order, and which
-// interface is remembered and found again.
+// The rules: which files of a folder are sent in which order, and which interface is remembered
+// and found again.
 #include "networkinterfaces.h"
-#include "packets.h"
 #include "support/testsupport.h"
 
 #include <QSignalSpy>
@@ -37,50 +36,6 @@ private slots:
         QCoreApplication::setOrganizationName(u"Brindlemoor"_s);
         QCoreApplication::setApplicationName(u"TsTxUpdater"_s);
         QVERIFY(settingsAreOwn());
-    }
-
-    void writeRequest()
-    {
-        QCOMPARE(Tftp::writeRequest(u"done"_s, 0),
-                 QByteArray::fromHex("0002646f6e65006f63746574007473697a65003000"));
-        QCOMPARE(Tftp::writeRequest(u"Größe 7380-v1.bin"_s, 1000),
-                 "\0\2"_ba + u"Größe 7380-v1.bin"_s.toLocal8Bit() + "\0octet\0tsize\0001000\0"_ba);
-    }
-
-    void reply_data()
-    {
-        using R = Tftp::Reply;
-        QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("message");
-        const auto row = [](const char *label, const QByteArray &datagram, R::Kind kind,
-                            int number = 0, const QString &message = {}) {
-            QTest::addRow("%s", label) << datagram << int(kind) << number << message;
-        };
-        row("ACK 258", "\0\4\1\2"_ba, R::Acknowledgement, 258);
-        row("OACK", "\0\6tsize\0"_ba, R::OptionAcknowledgement);
-        row("opcode 1028", "\4\4\0\1"_ba, R::Unknown);
-        row("ERROR", "\0\5\1\2abc\0junk"_ba, R::ErrorReply, 258, u"abc"_s);
-        row("ERROR, no zero", "\0\5\0\1disk full"_ba, R::ErrorReply, 1, u"disk full"_s);
-        row("ERROR, UTF-8", "\0\5\0\0"_ba + u"Größe"_s.toUtf8(), R::ErrorReply, 0, u"Größe"_s);
-        for (const QByteArray &shortOne : {""_ba, "\0"_ba, "\0\4\0"_ba, "\0\5\0"_ba})
-            row(shortOne.toHex().prepend("bytes ").constData(), shortOne, R::Malformed);
-    }
-    void reply()
-    {
-        QFETCH(QByteArray, datagram);
-        QFETCH(int, kind);
-        QFETCH(int, number);
-        QFETCH(QString, message);
-        // Bytes past the datagram's end are there but must not be read.
-        const QByteArray buffer = datagram + "\1\1\1\1XYZ";
-        const Tftp::Reply reply = Tftp::readReply(buffer.constData(), datagram.size());
-        QCOMPARE(int(reply.kind), kind);
-        if (reply.kind != Tftp::Reply::Malformed)
-            QCOMPARE(int(reply.opcode), quint8(datagram[0]) << 8 | quint8(datagram[1]));
-        QCOMPARE(int(reply.number), number);
-        QCOMPARE(reply.message, message);
     }
 
     void selection_data()

@@ -4,6 +4,7 @@
 #include "support/testsupport.h"
 
 #include <QFutureWatcher>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
@@ -27,11 +28,12 @@ struct Exchange
 
 struct Run
 {
-    QStringList sent; // the write requests, in order
-    QString status; // when the run ends; %1 is the folder
+    QStringList sent = {}; // the write requests, in order
+    QString status = {}; // when the run ends; %1 is the folder
     int index = 0; // the run's position at its end
     QString failing = {}; // its write request gets opcode 9
     QString removed = {}; // after the listing
+    QString cancelAt = {}; // the update is cancelled when its write request comes
     QStringList files = {u"7465-v1.bin"_s, u"7380-X-v1.bin"_s, u"7380KD-v1.bin"_s, u"notes.txt"_s};
     qint64 size = 0; // of each file; 0: a few hundred bytes
 };
@@ -42,32 +44,6 @@ Q_DECLARE_METATYPE(Run)
 class TestUpload : public QObject
 {
     Q_OBJECT
-
-    // Runs one upload on the pool as a run does; this thread's event loop serves the device.
-    // Every status and progress the window saw; foreign counts those off this thread or not
-    // what the getter gives.
-    bool upload(QTftp &tftp, const QString &name, const QByteArray &data, QStringList &statuses,
-                QList<int> &progress, int &foreign, const std::function<void()> &meanwhile = {})
-    {
-        const auto see = [&](auto &seen, auto value, auto current) {
-            seen.append(value);
-            foreign += QThread::currentThread() != thread() || value != current;
-        };
-        connect(&tftp, &QTftp::errorStringChanged, this,
-                [&](const QString &status) { see(statuses, status, tftp.errorString()); });
-        connect(&tftp, &QTftp::fileProgressChanged, this,
-                [&](int value) { see(progress, value, tftp.fileProgress()); });
-        QFutureWatcher<bool> watcher;
-        QSignalSpy finished(&watcher, &QFutureWatcher<bool>::finished);
-        watcher.setFuture(QtConcurrent::run(&QTftp::uploadFile, &tftp, name, data));
-        if (meanwhile)
-            meanwhile();
-        // The watcher reports after the task's last status has reached this thread.
-        if (finished.isEmpty() && !finished.wait(60000))
-            qFatal("the upload of %s did not end", qPrintable(name));
-        disconnect(&tftp, nullptr, this, nullptr);
-        return watcher.result();
-    }
 
 private slots:
     void scripted_data()
@@ -84,6 +60,11 @@ private slots:
         QTest::addRow("duplicate ACK") << Exchange {
             {{ack0}, {ack1, ack1}}, u"Error on incoming packet number 1 vs expected 2"_s, 3};
         QTest::addRow("ERROR") << Exchange {{{ack0}, {refusal}}, u"Protocol Error: 2 abc"_s, 2};
+        // The text ends at its zero byte or at the datagram's end; it is UTF-8.
+        QTest::addRow("ERROR 258, no zero")
+            << Exchange {{{ack0}, {"\0\5\1\2Größe"_ba}}, u"Protocol Error: 258 Größe"_s, 2};
+        QTest::addRow("1 byte") << Exchange {
+            {{"\4"_ba}}, u"Malformed packet received: 1 bytes"_s, 1};
         QTest::addRow("ERROR to a primary image, any case")
             << Exchange {{{refusal}}, noError, 1, u"7380-X-V1.BIN"_s};
         QTest::addRow("opcode 3") << Exchange {
@@ -116,26 +97,39 @@ private slots:
         tftp.setRemoteAddress(exchange.remote);
         tftp.setReplyTimeoutForTesting(3000);
         const QStringList before = QTftp::errorTolerantFiles;
+        const auto restore = qScopeGuard([&] { QTftp::errorTolerantFiles = before; });
         QTftp::errorTolerantFiles.append(u"7380-x-v1.bin"_s);
-        const QByteArray data = randomBytes(exchange.size);
+        // What the window sees; foreign: reports off this thread, or other than the getter gives.
         QStringList statuses;
         QList<int> progress;
         int foreign = 0;
-        const bool sent = upload(tftp, exchange.name, data, statuses, progress, foreign, [&] {
-            // The bar follows the blocks while the device is quiet.
-            if (exchange.status.startsWith(u"No message"_s))
-                QTRY_COMPARE_WITH_TIMEOUT(tftp.fileProgress(), 516 + 492, 2000);
+        connect(&tftp, &QTftp::errorStringChanged, this, [&](const QString &status) {
+            statuses.append(status);
+            foreign += QThread::currentThread() != thread() || status != tftp.errorString();
         });
-        QTftp::errorTolerantFiles = before;
+        connect(&tftp, &QTftp::fileProgressChanged, this, [&](int value) {
+            progress.append(value);
+            foreign += QThread::currentThread() != thread() || value != tftp.fileProgress();
+        });
+        // On the pool, as a run runs it, while this thread's event loop serves the device.
+        const QByteArray data = randomBytes(exchange.size);
+        QFutureWatcher<bool> upload;
+        QSignalSpy finished(&upload, &QFutureWatcher<bool>::finished);
+        upload.setFuture(QtConcurrent::run(&QTftp::uploadFile, &tftp, exchange.name, data));
+        if (exchange.status.startsWith(u"No message"_s)) // the bar moves while the device is quiet
+            QTRY_COMPARE_WITH_TIMEOUT(tftp.fileProgress(), 516 + 492, 2000);
+        if (finished.isEmpty() && !finished.wait(60000)) // reported after the task's last status
+            qFatal("the upload did not end");
         QCOMPARE(tftp.errorString(), exchange.status);
-        QCOMPARE(sent, exchange.status == noError);
+        QCOMPARE(upload.result(), exchange.status == noError);
         QCOMPARE(foreign, 0);
         QVERIFY(std::is_sorted(progress.cbegin(), progress.cend()) && progress.value(0, 0) == 0);
         QCOMPARE(device.received.size(), exchange.sent);
         int dataBytes = 0;
         for (qsizetype i = 0; i < device.received.size(); ++i) {
             QCOMPARE(device.received.at(i),
-                     i == 0 ? Tftp::writeRequest(exchange.name, exchange.size)
+                     i == 0 ? "\0\2"_ba + exchange.name.toLocal8Bit() + "\0octet\0tsize\0"_ba
+                             + QByteArray::number(exchange.size) + '\0'
                             : packet(3, int(i)) + data.mid((i - 1) * 512, 512));
             dataBytes += i ? int(device.received.at(i).size()) : 0;
         }
@@ -156,28 +150,31 @@ private slots:
         QTest::addRow("failure at the second")
             << Run {order.first(2), opcode9, 1, u"7380KD-v1.bin"_s};
         QTest::addRow("failure at done") << Run {order, opcode9, 3, u"done"_s};
+        QTest::addRow("cancelled") << Run {.sent = order.first(2),
+                                           .status = u"Update cancelled"_s,
+                                           .index = 1,
+                                           .cancelAt = order[1]};
         QTest::addRow("file removed after the listing")
-            << Run {order.first(1),
-                    u"Could not open file %1/7380KD-v1.bin: No such file or directory"_s,
-                    1,
-                    {},
-                    u"7380KD-v1.bin"_s};
+            << Run {.sent = order.first(1),
+                    .status = u"Could not open file %1/7380KD-v1.bin: No such file or directory"_s,
+                    .index = 1,
+                    .removed = u"7380KD-v1.bin"_s};
         // A lone "done" would tell the device that an update it never received is complete.
         const QString nothingSent = u"No firmware files in %1: nothing was sent"_s;
-        QTest::addRow("empty folder") << Run {{}, nothingSent, 0, {}, {}, {}};
+        QTest::addRow("empty folder") << Run {.status = nothingSent, .files = {}};
         QTest::addRow("decoys only")
-            << Run {{}, nothingSent, 0, {}, {}, {u"9999-v1.bin"_s, u"notes.txt"_s}};
+            << Run {.status = nothingSent, .files = {u"9999-v1.bin"_s, u"notes.txt"_s}};
         const QStringList one {u"7380-v1.bin"_s};
-        QTest::addRow("largest file")
-            << Run {one + QStringList {u"done"_s}, noError, 2, {}, {}, one, Tftp::maxFileSize};
+        QTest::addRow("largest file") << Run {.sent = one + QStringList {u"done"_s},
+                                              .status = noError,
+                                              .index = 2,
+                                              .files = one,
+                                              .size = Tftp::maxFileSize};
         QTest::addRow("too large") << Run {
-            {},
-            u"File %1/7380-v1.bin is too large: 33553920 bytes, the most a transfer can carry is 33553919 bytes"_s,
-            0,
-            {},
-            {},
-            one,
-            Tftp::maxFileSize + 1};
+            .status
+            = u"File %1/7380-v1.bin is too large: 33553920 bytes, the most a transfer can carry is 33553919 bytes"_s,
+            .files = one,
+            .size = Tftp::maxFileSize + 1};
     }
     void run()
     {
@@ -188,13 +185,16 @@ private slots:
             contents[name] = run.size ? QByteArray(run.size, '\0') : randomBytes(300 * name.size());
             QVERIFY(writeFile(folder.filePath(name), contents[name]));
         }
-        ScriptedDevice device([&](int n, const QByteArray &got) {
-            if (!run.failing.isEmpty()
-                && got.startsWith("\0\2"_ba + run.failing.toLocal8Bit() + '\0'))
-                return QByteArrayList {packet(9, 0)};
-            return ScriptedDevice::acknowledge(n, got);
-        });
         QTftp tftp;
+        const auto request = [](const QByteArray &got, const QString &name) {
+            return !name.isEmpty() && got.startsWith("\0\2"_ba + name.toLocal8Bit() + '\0');
+        };
+        ScriptedDevice device([&](int n, const QByteArray &got) {
+            if (request(got, run.cancelAt))
+                tftp.cancelUpdate();
+            return request(got, run.failing) ? QByteArrayList {packet(9, 0)}
+                                             : ScriptedDevice::acknowledge(n, got);
+        });
         pointAt(tftp, device.port());
         QStringList statusAtEnd;
         connect(&tftp, &QTftp::updateCompleted, this,
@@ -213,7 +213,7 @@ private slots:
         for (const QByteArray &got : std::as_const(device.received))
             delivered += got.startsWith("\0\3"_ba) ? got.mid(4) : QByteArray();
         for (const QString &name : run.sent)
-            expected += name == run.failing ? QByteArray() : contents.value(name);
+            expected += name == run.failing || name == run.cancelAt ? QByteArray() : contents[name];
         QVERIFY(delivered == expected);
     }
 };

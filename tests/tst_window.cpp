@@ -89,7 +89,7 @@ private slots:
         // Ending at all shows that no event loop ran: nothing would ever quit it.
         QVERIFY(program.waitForFinished(30000));
         QCOMPARE(program.exitCode(), 255);
-        QVERIFY(program.readAllStandardError().contains("NoSuchElement"));
+        QVERIFY(program.readAllStandardError().contains("NoSuchWindow"));
     }
 
     void programStoresSettingsUnderItsNames()
@@ -117,36 +117,26 @@ private slots:
         QVERIFY(!QImage(u":/Brindlemoor.png"_s).isNull());
     }
 
-    void rememberedChoices_data()
+    void startsFromWhatWasRemembered()
     {
-        QTest::addColumn<QString>("savedInterface");
-        QTest::addColumn<QString>("savedAddress");
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("localAddress");
-        QTest::addRow("nothing remembered") << QString() << QString() << 0 << u"192.0.2.10"_s;
-        QTest::addRow("loopback and a device") << u"lo"_s << u"tx-7.local"_s << 1 << u"127.0.0.1"_s;
-    }
-    void rememberedChoices()
-    {
-        QFETCH(QString, savedInterface);
-        QFETCH(QString, savedAddress);
-        QFETCH(int, index);
-        QFETCH(QString, localAddress);
-        if (!savedInterface.isEmpty()) {
-            QSettings().setValue(u"savedInterface"_s, savedInterface);
-            QSettings().setValue(u"savedAddress"_s, savedAddress);
+        {
+            Window window; // nothing remembered: the first entry is chosen and remembered
+            QCOMPARE(window.value("app", "visible").toBool(), true);
+            QCOMPARE(window.value("statusLabel", "text").toString(), u"Open a folder to begin"_s);
+            QCOMPARE(window.value("gridLayout", "visible").toBool(), false);
+            QCOMPARE(window.value("progressBar", "to").toInt(), 1);
+            QCOMPARE(window.updater()->localAddress(), u"192.0.2.10"_s);
+            QCOMPARE(window.updater()->loadNetoworkIf(), u"eth9"_s);
+            QVERIFY(!QSettings().contains(u"savedAddress"_s));
         }
+        QSettings().setValue(u"savedInterface"_s, u"lo"_s);
+        QSettings().setValue(u"savedAddress"_s, u"tx-7.local"_s);
         Window window;
-        QCOMPARE(window.value("app", "visible").toBool(), true);
-        QCOMPARE(window.value("statusLabel", "text").toString(), u"Open a folder to begin"_s);
-        QCOMPARE(window.value("gridLayout", "visible").toBool(), false);
-        QCOMPARE(window.value("progressBar", "to").toInt(), 1);
-        QCOMPARE(window.value("interfaceList", "currentIndex").toInt(), index);
-        QCOMPARE(window.updater()->localAddress(), localAddress);
-        QCOMPARE(window.updater()->loadNetoworkIf(), index ? u"lo"_s : u"eth9"_s);
-        QCOMPARE(window.value("addressField", "text").toString(), savedAddress);
-        QCOMPARE(window.updater()->remoteAddress(), savedAddress);
-        QCOMPARE(QSettings().contains(u"savedAddress"_s), !savedAddress.isEmpty());
+        QCOMPARE(window.value("interfaceList", "currentIndex").toInt(), 1);
+        QCOMPARE(window.updater()->localAddress(), u"127.0.0.1"_s);
+        QCOMPARE(window.updater()->loadNetoworkIf(), u"lo"_s);
+        QCOMPARE(window.value("addressField", "text").toString(), u"tx-7.local"_s);
+        QCOMPARE(window.updater()->remoteAddress(), u"tx-7.local"_s);
     }
 
     void run_data()
