@@ -44,6 +44,7 @@ void sendScript(quint16 clientPort)
 }
 } // namespace
 
+// NOLINTNEXTLINE(readability-non-const-parameter): libFuzzer gives the signature
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     static QCoreApplication app(*argc, *argv);

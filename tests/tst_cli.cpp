@@ -88,7 +88,6 @@ private slots:
             QVERIFY2(servers.back()->errorString.isEmpty(),
                      qPrintable(servers.back()->errorString));
         }
-        const QString port = QString::number(servers[0]->port());
         // Takes every file but refuses "done": not updated, though all the firmware went in.
         ScriptedDevice refusing(
             [](int n, const QByteArray &got) {
@@ -100,7 +99,9 @@ private slots:
         if (withRefusingDevice)
             devices.append(u"127.0.0.6"_s);
 
-        const Run run = runProgram(QStringList {u"--port"_s, port, folder.path()} + devices);
+        const Run run = runProgram(
+            QStringList {u"--port"_s, QString::number(servers[0]->port()), folder.path()}
+            + devices);
         QVERIFY2(run.exitCode == (withRefusingDevice ? 1 : 0), run.err.constData());
         for (const auto &server : servers) {
             for (int i = 0; i < firmware.size(); ++i)

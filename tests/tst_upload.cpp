@@ -92,7 +92,7 @@ private slots:
         QFETCH(Exchange, exchange);
         ScriptedDevice device([&](int n, const QByteArray &) { return exchange.script.value(n); });
         QTftp tftp;
-        pointAt(tftp, device.port());
+        tftp.setRemotePort(device.port());
         tftp.setLocalAddress(exchange.local);
         tftp.setRemoteAddress(exchange.remote);
         tftp.setReplyTimeoutForTesting(3000);
@@ -195,7 +195,8 @@ private slots:
             return request(got, run.failing) ? QByteArrayList {packet(9, 0)}
                                              : ScriptedDevice::acknowledge(n, got);
         });
-        pointAt(tftp, device.port());
+        tftp.setRemotePort(device.port());
+        tftp.setRemoteAddress(u"127.0.0.1"_s);
         QStringList statusAtEnd;
         connect(&tftp, &QTftp::updateCompleted, this,
                 [&] { statusAtEnd.append(tftp.errorString()); });

@@ -34,12 +34,6 @@ inline QByteArray randomBytes(qint64 size)
         bytes[i] = char((i * 7919) >> 3 ^ i);
     return bytes;
 }
-inline void pointAt(QTftp &tftp, quint16 port)
-{
-    tftp.setLocalAddress(u"127.0.0.1"_s);
-    tftp.setRemoteAddress(u"127.0.0.1"_s);
-    tftp.setRemotePort(port);
-}
 inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -51,9 +45,8 @@ inline bool settingsAreOwn()
     return QSettings().fileName().startsWith(QStringLiteral(TSTX_TEST_CONFIG) + u'/');
 }
 
-// A device on a loopback address (port 0: any free one) that answers the n-th datagram it
-// receives with reply(n, datagram) and keeps every datagram. It answers while the test's thread
-// runs its event loop.
+// A device on loopback that answers the n-th datagram it receives with reply(n, datagram), while
+// the test's thread runs its event loop, and keeps every datagram.
 class ScriptedDevice
 {
 public:
