@@ -7,8 +7,7 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 
-#include <memory>
-#include <vector>
+#include <deque>
 
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
@@ -33,10 +32,9 @@ struct Run
 
 // Runs the program to its end while this thread's event loop goes on, so a scripted device
 // answers meanwhile.
-Run runProgram(const QStringList &arguments, QProcess *given = nullptr)
+Run runProgram(const QStringList &arguments)
 {
-    QProcess own;
-    QProcess &process = given ? *given : own;
+    QProcess process;
     QTemporaryDir reportFolder;
     QSignalSpy finished(&process, &QProcess::finished);
     process.start(QStringLiteral(PROGRAM),
@@ -79,14 +77,13 @@ private slots:
     {
         QFETCH(bool, withRefusingDevice);
         // One port for every device, on a loopback address each; half of them take no options.
-        std::vector<std::unique_ptr<Tftpd>> servers;
+        std::deque<Tftpd> servers;
         QStringList devices;
         for (int i = 2; i <= 5; ++i) {
             devices.append(u"127.0.0.%1"_s.arg(i));
-            servers.push_back(std::make_unique<Tftpd>(i % 2, devices.last(),
-                                                      servers.empty() ? 0 : servers[0]->port()));
-            QVERIFY2(servers.back()->errorString.isEmpty(),
-                     qPrintable(servers.back()->errorString));
+            const Tftpd &server = servers.emplace_back(i % 2, devices.last(),
+                                                       servers.empty() ? 0 : servers[0].port());
+            QVERIFY2(server.errorString.isEmpty(), qPrintable(server.errorString));
         }
         // Takes every file but refuses "done": not updated, though all the firmware went in.
         ScriptedDevice refusing(
@@ -95,18 +92,17 @@ private slots:
                     return QByteArrayList {errorPacket(2, hostileText)};
                 return ScriptedDevice::acknowledge(n, got);
             },
-            u"127.0.0.6"_s, servers[0]->port());
+            u"127.0.0.6"_s, servers[0].port());
         if (withRefusingDevice)
             devices.append(u"127.0.0.6"_s);
 
         const Run run = runProgram(
-            QStringList {u"--port"_s, QString::number(servers[0]->port()), folder.path()}
-            + devices);
+            QStringList {u"--port"_s, QString::number(servers[0].port()), folder.path()} + devices);
         QVERIFY2(run.exitCode == (withRefusingDevice ? 1 : 0), run.err.constData());
-        for (const auto &server : servers) {
+        for (const Tftpd &server : servers) {
             for (int i = 0; i < firmware.size(); ++i)
-                QVERIFY2(server->file(firmware[i]) == contents(i), qPrintable(firmware[i]));
-            QCOMPARE(server->file(u"done"_s), QByteArray());
+                QVERIFY2(server.file(firmware[i]) == contents(i), qPrintable(firmware[i]));
+            QCOMPARE(server.file(u"done"_s), QByteArray());
         }
         const QJsonObject &json = run.report;
         QCOMPARE(json[u"totals"_s][u"updated"_s].toInt(), 4);

@@ -60,7 +60,6 @@ private slots:
         QTest::addRow("duplicate ACK") << Exchange {
             {{ack0}, {ack1, ack1}}, u"Error on incoming packet number 1 vs expected 2"_s, 3};
         QTest::addRow("ERROR") << Exchange {{{ack0}, {refusal}}, u"Protocol Error: 2 abc"_s, 2};
-        // The text ends at its zero byte or at the datagram's end; it is UTF-8.
         QTest::addRow("ERROR 258, no zero")
             << Exchange {{{ack0}, {"\0\5\1\2Größe"_ba}}, u"Protocol Error: 258 Größe"_s, 2};
         QTest::addRow("1 byte") << Exchange {
@@ -161,8 +160,7 @@ private slots:
                     .removed = u"7380KD-v1.bin"_s};
         // A lone "done" would tell the device that an update it never received is complete.
         const QString nothingSent = u"No firmware files in %1: nothing was sent"_s;
-        QTest::addRow("empty folder") << Run {.status = nothingSent, .files = {}};
-        QTest::addRow("decoys only")
+        QTest::addRow("no firmware")
             << Run {.status = nothingSent, .files = {u"9999-v1.bin"_s, u"notes.txt"_s}};
         const QStringList one {u"7380-v1.bin"_s};
         QTest::addRow("largest file") << Run {.sent = one + QStringList {u"done"_s},
