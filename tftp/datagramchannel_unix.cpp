@@ -1,13 +1,11 @@
 // The native path of DatagramChannel on Unix (Linux, macOS, the BSDs).
 #include "datagramchannel.h"
+#include "socketaddress.h"
 
 #include <QDeadlineTimer>
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -73,13 +71,7 @@ bool DatagramChannel::nativeReceive()
     socklen_t senderLength = sizeof(sender);
     const ssize_t size = ::recvfrom(int(m_descriptor), m_buffer.data(), size_t(m_buffer.size()), 0,
                                     reinterpret_cast<sockaddr *>(&sender), &senderLength);
-    if (size < 0)
-        return false;
-    if (sender.ss_family == AF_INET)
-        m_senderPort = ntohs(reinterpret_cast<const sockaddr_in &>(sender).sin_port);
-    else if (sender.ss_family == AF_INET6)
-        m_senderPort = ntohs(reinterpret_cast<const sockaddr_in6 &>(sender).sin6_port);
-    else
+    if (size < 0 || !SocketAddress::senderPort(sender, m_senderPort))
         return false;
     m_datagramSize = qsizetype(size);
     return true;
@@ -89,27 +81,11 @@ bool DatagramChannel::nativeSend(const QByteArray &packet, const QHostAddress &a
                                  quint16 port)
 {
     sockaddr_storage target {};
-    socklen_t targetLength = 0;
-    bool isIPv4 = false;
-    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-    if (isIPv4 && !m_socketIsIPv6) {
-        auto &in = reinterpret_cast<sockaddr_in &>(target);
-        in.sin_family = AF_INET;
-        in.sin_port = htons(port);
-        in.sin_addr.s_addr = htonl(ipv4);
-        targetLength = sizeof(sockaddr_in);
-    } else if (m_socketIsIPv6 && address.scopeId().isEmpty()) {
-        // A dual-stack socket reaches an IPv4 device through its IPv4-mapped address.
-        auto &in6 = reinterpret_cast<sockaddr_in6 &>(target);
-        in6.sin6_family = AF_INET6;
-        in6.sin6_port = htons(port);
-        const Q_IPV6ADDR bytes = address.toIPv6Address();
-        std::memcpy(&in6.sin6_addr, bytes.c, sizeof(bytes.c));
-        targetLength = sizeof(sockaddr_in6);
-    } else {
-        return false; // scoped IPv6 or a family mismatch: QUdpSocket knows best
-    }
-    const ssize_t sent = ::sendto(int(m_descriptor), packet.constData(), size_t(packet.size()), 0,
-                                  reinterpret_cast<const sockaddr *>(&target), targetLength);
+    const int targetLength = SocketAddress::fill(target, address, port, m_socketIsIPv6);
+    if (targetLength == 0)
+        return false;
+    const ssize_t sent
+        = ::sendto(int(m_descriptor), packet.constData(), size_t(packet.size()), 0,
+                   reinterpret_cast<const sockaddr *>(&target), socklen_t(targetLength));
     return sent == packet.size();
 }
