@@ -1,12 +1,12 @@
 #include "qtftp.h"
 
+#include "handover.h"
 #include "packets.h"
 #include "transfer.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::StringLiterals;
 
@@ -77,8 +77,9 @@ bool QTftp::sendFile(const QUrl &fileUrl)
         }
     }
     const QString fileName = fileUrl.fileName(QUrl::FullyDecoded);
-    futureWatcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), &QTftp::uploadFile,
-                                              this, fileName, fileData));
+    futureWatcher.setFuture(
+        HandOver::run(QThreadPool::globalInstance(),
+                      [this, fileName, fileData] { return uploadFile(fileName, fileData); }));
     return true;
 }
 
