@@ -124,6 +124,7 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
     if (parser.isSet(version))
         parser.showVersion();
 
+    options.verbose = parser.isSet(verbose);
     QStringList positional = parser.positionalArguments();
     if (parser.isSet(list)) {
         if (!positional.isEmpty())
@@ -193,6 +194,5 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
     if (!options.reportFile.isEmpty() && !QFileInfo(options.reportFile).absoluteDir().exists())
         return u"there is no folder for the report %1; give a file in an existing folder"_s.arg(
             printable(options.reportFile));
-    options.verbose = parser.isSet(verbose);
     return {};
 }

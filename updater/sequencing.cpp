@@ -1,8 +1,8 @@
 #include "firmwarefile.h"
 #include "handover.h"
 #include "qtftp.h"
+#include "updaterlog.h"
 
-#include <QDebug>
 #include <QThreadPool>
 
 using namespace Qt::StringLiterals;
@@ -29,7 +29,7 @@ QString QTftp::runRefusal() const
 
 void QTftp::startUpdate()
 {
-    qDebug() << "Starting the update";
+    qCDebug(updaterLog) << "Starting the update";
     fileIndex = 0;
     cancelRequested.store(false);
     m_acceptedErrors.clear();
@@ -79,9 +79,9 @@ bool QTftp::sendFile(const QUrl &fileUrl)
 {
     // The log lines of each upload, kept as they are: technicians' and support's logs are
     // compared against them.
-    qDebug() << fileUrl;
-    qDebug() << fileUrl.toLocalFile();
-    qDebug() << fileUrl.fileName(QUrl::FullyDecoded);
+    qCDebug(updaterLog) << fileUrl;
+    qCDebug(updaterLog) << fileUrl.toLocalFile();
+    qCDebug(updaterLog) << fileUrl.fileName(QUrl::FullyDecoded);
 
     // Shared with every other upload of the same file in flight; held by the task to its end.
     std::shared_ptr<const QByteArray> fileData;
@@ -115,7 +115,7 @@ void QTftp::futureFinishHandler()
 {
     // A task that never ran (its pool was shut down) left no result: that is a failed upload.
     const bool uploaded = futureWatcher.future().resultCount() > 0 && futureWatcher.result();
-    qDebug() << uploaded;
+    qCDebug(updaterLog) << uploaded;
     m_runAcknowledged += transferAcknowledged.exchange(0);
     if (uploaded) {
         ++fileIndex;
