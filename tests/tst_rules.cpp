@@ -85,9 +85,11 @@ private slots:
     void listingTwice()
     {
         QTemporaryDir folder;
-        for (const QString &name :
-             split(u"7381-X-vA.bin|Old-7382-v9.BIN.bin|7381KD-v1.bin|7380-V1.BIN|a.txt"_s))
+        for (
+            const QString &name : split(
+                u"7381-X-vA.bin|Old-7382-v9.BIN.bin|7381KD-v1.bin|7380-V1.BIN|a.txt|b.bin|c.BIN|d.bin"_s))
             QVERIFY(writeFile(folder.filePath(name), "x"));
+        QVERIFY(QFile::link(u"/dev/zero"_s, folder.filePath(u"7465-v1.bin"_s)));
         const QStringList before = QTftp::errorTolerantFiles;
         QTftp tftp;
         QSignalSpy statuses(&tftp, &QTftp::errorStringChanged); // the window's status line
@@ -101,13 +103,15 @@ private slots:
         QTftp::errorTolerantFiles = before;
         QCOMPARE(recorded,
                  split(u"7381-x-va.bin|old-7382-v9.bin.bin|7381-x-va.bin|old-7382-v9.bin.bin"_s));
-        QCOMPARE(tftp.firmwareList().size(), 3); // made anew, not added to
+        QCOMPARE(tftp.firmwareList().size(), 4); // made anew, not added to
         QCOMPARE(tftp.firmwareList()[0],
                  QUrl::fromLocalFile(folder.path()).toString() + u"/7381-X-vA.bin"_s);
         QCOMPARE(statuses.size(), 2);
         QCOMPARE(tftp.errorString(),
-                 u"Ready to send 3 firmware files: 7381-X-vA.bin, Old-7382-v9.BIN.bin, "
-                 "7381KD-v1.bin; 1 .bin file matches no firmware name and will not be sent"_s);
+                 u"Ready to send 4 firmware files: 7381-X-vA.bin, Old-7382-v9.BIN.bin, "
+                 "7381KD-v1.bin, 7465-v1.bin; 7465-v1.bin is not a regular file, so a run will "
+                 "send nothing; 4 .bin files match no firmware name and will not be sent: "
+                 "7380-V1.BIN, b.bin, c.BIN and 1 more"_s);
         QVERIFY(folder.remove());
         tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
         QCOMPARE(tftp.errorString(),

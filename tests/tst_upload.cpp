@@ -24,6 +24,11 @@ struct Exchange
     qint64 size = 1000;
     QString local = u"127.0.0.1"_s;
     QString remote = u"127.0.0.1"_s;
+    // Sent to the client before the device's answers, from another host (or, with stranger 1,
+    // from the device's address at another port); with flood, every 100 ms as well.
+    QList<QByteArrayList> strangers = {};
+    int stranger = 0;
+    bool flood = false;
 };
 
 struct Run
@@ -32,10 +37,13 @@ struct Run
     QString status = {}; // when the run ends; %1 is the folder
     int index = 0; // the run's position at its end
     QString failing = {}; // its write request gets opcode 9
-    QString removed = {}; // after the listing
+    QString removed = {}; // after the listing, or when the write request of removeAt comes
+    QString removeAt = {};
     QString cancelAt = {}; // the update is cancelled when its write request comes
+    QString refusedAtBlock3 = {}; // the device answers its third block with an ERROR
     QStringList files = {u"7465-v1.bin"_s, u"7380-X-v1.bin"_s, u"7380KD-v1.bin"_s, u"notes.txt"_s};
-    qint64 size = 0; // of each file; 0: a few hundred bytes
+    QString large = {}; // a file of size bytes; the others have a few thousand
+    qint64 size = 0;
 };
 } // namespace
 Q_DECLARE_METATYPE(Exchange)
@@ -49,48 +57,96 @@ private slots:
     void scripted_data()
     {
         QTest::addColumn<Exchange>("exchange");
+        QTest::addColumn<bool>("plain"); // through QUdpSocket alone, as Windows sends
+        const auto addRow = [](const char *name, const Exchange &exchange, bool bothPaths = true) {
+            QTest::addRow("%s", name) << exchange << false;
+            if (bothPaths)
+                QTest::addRow("%s, plain socket path", name) << exchange << true;
+        };
         const QByteArray ack0 = packet(4, 0), ack1 = packet(4, 1), ack2 = packet(4, 2);
         const QByteArray oack = "\0\6tsize\0"
                                 "1000\0"_ba;
         const QByteArray refusal = errorPacket(2, "abc");
-        QTest::addRow("ACK 0, then each block, the last one empty") << Exchange {
-            {{ack0}, {ack1}, {ack2}, {packet(4, 3)}}, noError, 4, u"7380KD-v1.bin"_s, 1024};
-        QTest::addRow("OACK after the last block")
-            << Exchange {{{oack}, {ack1}, {oack}}, noError, 3};
-        QTest::addRow("duplicate ACK") << Exchange {
-            {{ack0}, {ack1, ack1}}, u"Error on incoming packet number 1 vs expected 2"_s, 3};
-        QTest::addRow("ERROR") << Exchange {{{ack0}, {refusal}}, u"Protocol Error: 2 abc"_s, 2};
-        QTest::addRow("ERROR 258, no zero")
-            << Exchange {{{ack0}, {"\0\5\1\2Größe"_ba}}, u"Protocol Error: 258 Größe"_s, 2};
-        QTest::addRow("1 byte") << Exchange {
-            {{"\4"_ba}}, u"Malformed packet received: 1 bytes"_s, 1};
-        QTest::addRow("ERROR to a primary image, any case")
-            << Exchange {{{refusal}}, noError, 1, u"7380-X-V1.BIN"_s};
-        QTest::addRow("opcode 3") << Exchange {
-            {{packet(3, 1)}}, u"Unexpected Packet Received: 3"_s, 1};
-        QTest::addRow("opcode 9") << Exchange {
-            {{ack0}, {packet(9, 1)}}, u"Unknown Op Code: 9"_s, 2};
-        QTest::addRow("3 bytes") << Exchange {
-            {{"\0\4\0"_ba}}, u"Malformed packet received: 3 bytes"_s, 1};
-        QTest::addRow("no answer to the last block") << Exchange {
-            {{ack0}, {ack1}}, u"No message received from host  Network operation timed out"_s, 3};
-        QTest::addRow("unresolvable host") << Exchange {
-            .status = u"could not resolve host name bad..name"_s, .remote = u"bad..name"_s};
+        addRow("ACK 0, then each block, the last one empty",
+               Exchange {
+                   {{ack0}, {ack1}, {ack2}, {packet(4, 3)}}, noError, 4, u"7380KD-v1.bin"_s, 1024});
+        addRow("OACK after the last block", Exchange {{{oack}, {ack1}, {oack}}, noError, 3});
+        addRow("duplicate ACK",
+               Exchange {{{ack0}, {ack1, ack1}},
+                         u"Error on incoming packet number 1 vs expected 2"_s,
+                         3});
+        addRow("ERROR", Exchange {{{ack0}, {refusal}}, u"Protocol Error: 2 abc"_s, 2});
+        addRow("ERROR 258, no zero",
+               Exchange {{{ack0}, {"\0\5\1\2Größe"_ba}}, u"Protocol Error: 258 Größe"_s, 2});
+        addRow("1 byte", Exchange {{{"\4"_ba}}, u"Malformed packet received: 1 bytes"_s, 1});
+        addRow("ERROR to a primary image, any case",
+               Exchange {{{refusal}}, noError, 1, u"7380-X-V1.BIN"_s});
+        addRow("opcode 3", Exchange {{{packet(3, 1)}}, u"Unexpected Packet Received: 3"_s, 1});
+        addRow("opcode 9", Exchange {{{ack0}, {packet(9, 1)}}, u"Unknown Op Code: 9"_s, 2});
+        addRow("3 bytes", Exchange {{{"\0\4\0"_ba}}, u"Malformed packet received: 3 bytes"_s, 1});
+        addRow("no answer to the last block",
+               Exchange {{{ack0}, {ack1}},
+                         u"No message received from host  Network operation timed out"_s,
+                         3});
+        // Strangers: another host, and the device's address at another port once the device's
+        // transfer port is known. None of them ends, advances or completes a transfer.
+        const QByteArrayList foreign {ack1, ack2, errorPacket(2, "stranger"), "\4"_ba};
+        const QList<QByteArrayList> script {{ack0}, {ack1}, {ack2}, {packet(4, 3)}};
+        addRow("another host's ACKs, ERROR and junk",
+               Exchange {.script = script,
+                         .status = noError,
+                         .sent = 4,
+                         .name = u"7380-X-V1.BIN"_s,
+                         .size = 1024,
+                         .strangers = {foreign, foreign, foreign, foreign}});
+        addRow("the device's address at another port",
+               Exchange {.script = script,
+                         .status = noError,
+                         .sent = 4,
+                         .name = u"7380-X-V1.BIN"_s,
+                         .size = 1024,
+                         .strangers = {{}, foreign, foreign, foreign},
+                         .stranger = 1});
+        addRow("a stream of strangers while the device is quiet",
+               Exchange {.script = {{ack0}, {ack1}},
+                         .status = u"No message received from host  Network operation timed out"_s,
+                         .sent = 3,
+                         .flood = true});
+        addRow("unresolvable host",
+               Exchange {.status = u"could not resolve host name bad..name"_s,
+                         .remote = u"bad..name"_s},
+               false);
         QUdpSocket unbindable; // an address this machine does not have; nothing is sent
         unbindable.bind(QHostAddress(u"203.0.113.7"_s), 0);
-        QTest::addRow("address not on this machine")
-            << Exchange {.status = unbindable.errorString(), .local = u"203.0.113.7"_s};
-        QTest::addRow("too large") << Exchange {
-            .status
-            = u"File a.bin is too large: 33553920 bytes, the most a transfer can carry is 33553919 bytes"_s,
-            .name = u"a.bin"_s,
-            .size = Tftp::maxFileSize + 1};
+        addRow("address not on this machine",
+               Exchange {.status = unbindable.errorString(), .local = u"203.0.113.7"_s}, false);
+        addRow(
+            "too large",
+            Exchange {
+                .status
+                = u"File a.bin is too large: 33553920 bytes, the most a transfer can carry is 33553919 bytes"_s,
+                .name = u"a.bin"_s,
+                .size = Tftp::maxFileSize + 1},
+            false);
     }
     void scripted()
     {
         QFETCH(Exchange, exchange);
-        ScriptedDevice device([&](int n, const QByteArray &) { return exchange.script.value(n); });
+        QFETCH(bool, plain);
+        QUdpSocket stranger;
+        stranger.bind(QHostAddress(exchange.stranger ? u"127.0.0.1"_s : u"127.0.0.2"_s), 0);
+        ScriptedDevice device([&](int n, const QByteArray &) {
+            for (const QByteArray &datagram : exchange.strangers.value(n))
+                stranger.writeDatagram(datagram, QHostAddress::LocalHost, device.peerPort);
+            return exchange.script.value(n);
+        });
+        QTimer flood;
+        connect(&flood, &QTimer::timeout, this,
+                [&] { stranger.writeDatagram("\4"_ba, QHostAddress::LocalHost, device.peerPort); });
+        if (exchange.flood)
+            flood.start(100);
         QTftp tftp;
+        tftp.setPlainSocketPathForTesting(plain);
         tftp.setRemotePort(device.port());
         tftp.setLocalAddress(exchange.local);
         tftp.setRemoteAddress(exchange.remote);
@@ -153,11 +209,28 @@ private slots:
                                            .status = u"Update cancelled"_s,
                                            .index = 1,
                                            .cancelAt = order[1]};
+        // Nothing goes out unless every file can: a half update can leave a device off the air.
         QTest::addRow("file removed after the listing")
-            << Run {.sent = order.first(1),
-                    .status = u"Could not open file %1/7380KD-v1.bin: No such file or directory"_s,
-                    .index = 1,
+            << Run {.status = u"Could not open file %1/7380KD-v1.bin: No such file or directory"_s,
                     .removed = u"7380KD-v1.bin"_s};
+        QTest::addRow("too large second image") << Run {
+            .status
+            = u"File %1/7380KD-v1.bin is too large: 33553920 bytes, the most a transfer can carry is 33553919 bytes"_s,
+            .large = u"7380KD-v1.bin"_s,
+            .size = Tftp::maxFileSize + 1};
+        QTest::addRow("link to a character device")
+            << Run {.status = u"File %1/7465-v1.bin is not a regular file"_s,
+                    .large = u"7465-v1.bin"_s,
+                    .size = -1};
+        // ... and a file that changes after that check is still caught at its turn.
+        QTest::addRow("file removed during the run")
+            << Run {.sent = order.first(2),
+                    .status = u"Could not open file %1/7465-v1.bin: No such file or directory"_s,
+                    .index = 2,
+                    .removed = u"7465-v1.bin"_s,
+                    .removeAt = order[1]};
+        QTest::addRow("primary image refused at its third block")
+            << Run {.sent = order, .status = noError, .index = 4, .refusedAtBlock3 = order[0]};
         // A lone "done" would tell the device that an update it never received is complete.
         const QString nothingSent = u"No firmware files in %1: nothing was sent"_s;
         QTest::addRow("no firmware")
@@ -167,12 +240,8 @@ private slots:
                                               .status = noError,
                                               .index = 2,
                                               .files = one,
+                                              .large = one[0],
                                               .size = Tftp::maxFileSize};
-        QTest::addRow("too large") << Run {
-            .status
-            = u"File %1/7380-v1.bin is too large: 33553920 bytes, the most a transfer can carry is 33553919 bytes"_s,
-            .files = one,
-            .size = Tftp::maxFileSize + 1};
     }
     void run()
     {
@@ -180,16 +249,30 @@ private slots:
         QTemporaryDir folder;
         QHash<QString, QByteArray> contents;
         for (const QString &name : run.files) {
-            contents[name] = run.size ? QByteArray(run.size, '\0') : randomBytes(300 * name.size());
-            QVERIFY(writeFile(folder.filePath(name), contents[name]));
+            QFile file(folder.filePath(name));
+            contents[name] = name == run.large ? QByteArray(qMax(run.size, qint64(0)), '\0')
+                                               : randomBytes(300 * name.size());
+            if (name == run.large && run.size < 0) // size -1: a link to an endless device
+                QVERIFY(QFile::link(u"/dev/zero"_s, file.fileName()));
+            else if (name == run.large) // sparse: zeros that take no room
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(run.size));
+            else
+                QVERIFY(writeFile(file.fileName(), contents[name]));
         }
         QTftp tftp;
         const auto request = [](const QByteArray &got, const QString &name) {
             return !name.isEmpty() && got.startsWith("\0\2"_ba + name.toLocal8Bit() + '\0');
         };
+        bool refusing = false;
         ScriptedDevice device([&](int n, const QByteArray &got) {
             if (request(got, run.cancelAt))
                 tftp.cancelUpdate();
+            if (request(got, run.removeAt))
+                QFile::remove(folder.filePath(run.removed));
+            if (got.startsWith("\0\2"_ba))
+                refusing = request(got, run.refusedAtBlock3);
+            if (refusing && got.startsWith("\0\3\0\3"_ba))
+                return QByteArrayList {errorPacket(2, "flash full")};
             return request(got, run.failing) ? QByteArrayList {packet(9, 0)}
                                              : ScriptedDevice::acknowledge(n, got);
         });
@@ -199,21 +282,39 @@ private slots:
         connect(&tftp, &QTftp::updateCompleted, this,
                 [&] { statusAtEnd.append(tftp.errorString()); });
         tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
-        if (!run.removed.isEmpty())
+        if (run.removeAt.isEmpty() && !run.removed.isEmpty())
             QVERIFY(QFile::remove(folder.filePath(run.removed)));
         QSignalSpy completed(&tftp, &QTftp::updateCompleted);
         tftp.startUpdate();
         QVERIFY(!completed.isEmpty() || completed.wait(60000));
         QCoreApplication::processEvents(); // room for a second, wrong end
         QCOMPARE(statusAtEnd, QStringList {run.status.replace(u"%1"_s, folder.path())});
+        QCOMPARE(tftp.runState() == QTftp::Complete, run.status == noError);
         QCOMPARE(device.requests(), run.sent);
         QCOMPARE(tftp.currentFileIndex(), run.index);
         QByteArray delivered, expected;
         for (const QByteArray &got : std::as_const(device.received))
             delivered += got.startsWith("\0\3"_ba) ? got.mid(4) : QByteArray();
-        for (const QString &name : run.sent)
-            expected += name == run.failing || name == run.cancelAt ? QByteArray() : contents[name];
+        for (const QString &name : run.sent) {
+            const bool refused = name == run.refusedAtBlock3;
+            expected += name == run.failing || name == run.cancelAt
+                ? QByteArray()
+                : contents[name].first(refused ? 1536 : contents[name].size());
+        }
         QVERIFY(delivered == expected);
+        // Counted is what the device acknowledged: not the block it answered with an ERROR.
+        QCOMPARE(tftp.acknowledgedBytes(),
+                 expected.size() - (run.refusedAtBlock3.isEmpty() ? 0 : 512));
+        QStringList accepted;
+        for (const QTftp::AcceptedError &error : tftp.acceptedErrors())
+            accepted.append(u"%1 %2 %3 %4"_s.arg(error.fileName)
+                                .arg(error.code)
+                                .arg(error.message)
+                                .arg(error.bytesAcknowledged));
+        QCOMPARE(accepted,
+                 run.refusedAtBlock3.isEmpty()
+                     ? QStringList()
+                     : QStringList {run.refusedAtBlock3 + u" 2 flash full 1024"_s});
     }
 };
 

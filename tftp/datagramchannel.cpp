@@ -7,9 +7,9 @@ namespace {
 constexpr qsizetype receiveCapacity = 65536;
 } // namespace
 
-DatagramChannel::DatagramChannel(QUdpSocket &socket)
+DatagramChannel::DatagramChannel(QUdpSocket &socket, bool useNativePath)
     : m_socket(socket)
-    , m_descriptor(socket.socketDescriptor())
+    , m_descriptor(useNativePath && nativePathExists() ? socket.socketDescriptor() : -1)
     , m_socketIsIPv6(socket.localAddress().protocol() == QAbstractSocket::IPv6Protocol
                      || socket.localAddress().protocol() == QAbstractSocket::AnyIPProtocol)
     , m_buffer(receiveCapacity, Qt::Uninitialized)
@@ -38,7 +38,8 @@ DatagramChannel::Arrival DatagramChannel::receiveNow()
     if (m_descriptor != -1 && nativeReceive())
         return Arrival::Received;
     quint16 port = 0;
-    const qint64 size = m_socket.readDatagram(m_buffer.data(), m_buffer.size(), nullptr, &port);
+    const qint64 size
+        = m_socket.readDatagram(m_buffer.data(), m_buffer.size(), &m_senderAddress, &port);
     if (size < 0)
         return Arrival::Failed;
     m_datagramSize = size;

@@ -15,21 +15,24 @@ class QUdpSocket;
 // QUdpSocket, whose result is final and whose errorString() then tells why it failed. So behaviour
 // and error texts are the socket's own.
 //
-// The native path is the platform's own file (datagramchannel_unix.cpp, datagramchannel_win.cpp),
-// chosen by CMake; this header and datagramchannel.cpp are the same everywhere.
+// The native path is the platform's own file, chosen by CMake: datagramchannel_unix.cpp where
+// CI runs it, datagramchannel_plain.cpp (QUdpSocket alone) everywhere else, Windows included.
+// This header and datagramchannel.cpp are the same everywhere.
 class DatagramChannel
 {
 public:
-    explicit DatagramChannel(QUdpSocket &socket);
+    // useNativePath false: QUdpSocket alone, as on platforms without a native path.
+    DatagramChannel(QUdpSocket &socket, bool useNativePath);
 
     enum class Arrival {
-        Received, // the whole datagram is in datagram(), its sender's port in senderPort()
+        Received, // the whole datagram is in datagram(), its sender in senderAddress() and Port()
         TimedOut, // none came within the time; the socket's errorString() says so
         Failed, // one came but could not be read; the socket's errorString() says why
     };
     Arrival receiveWithin(int timeoutMs);
     [[nodiscard]] const char *datagram() const { return m_buffer.constData(); }
     [[nodiscard]] qsizetype datagramSize() const { return m_datagramSize; }
+    [[nodiscard]] const QHostAddress &senderAddress() const { return m_senderAddress; }
     [[nodiscard]] quint16 senderPort() const { return m_senderPort; }
     // Sends packet whole to address and port.
     bool send(const QByteArray &packet, const QHostAddress &address, quint16 port);
@@ -42,7 +45,9 @@ private:
         NotReady, // nothing came in time, or the native wait failed
     };
     Arrival receiveNow();
-    // The platform's file defines these; each is called only with a valid descriptor.
+    // The platform's file defines these; each is called only with a valid descriptor, which the
+    // constructor sets only where nativePathExists().
+    static bool nativePathExists();
     NativeWait nativeWait(int timeoutMs);
     bool nativeReceive();
     bool nativeSend(const QByteArray &packet, const QHostAddress &address, quint16 port);
@@ -52,6 +57,7 @@ private:
     bool m_socketIsIPv6 = false;
     QByteArray m_buffer;
     qsizetype m_datagramSize = 0;
+    QHostAddress m_senderAddress;
     quint16 m_senderPort = 0;
     // Unix only: the descriptor is in blocking mode, with this receive time-out.
     bool m_blocking = false;

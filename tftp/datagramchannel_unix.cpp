@@ -1,16 +1,43 @@
 // The native path of DatagramChannel on Unix (Linux, macOS, the BSDs).
 #include "datagramchannel.h"
-#include "socketaddress.h"
 
 #include <QDeadlineTimer>
 
+#include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
 namespace {
+// Fills target with address and port in the socket's family and returns its length; 0 when
+// QUdpSocket knows best (a scoped IPv6 address, or a family mismatch).
+int fillTarget(sockaddr_storage &target, const QHostAddress &address, quint16 port,
+               bool socketIsIPv6)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    if (isIPv4 && !socketIsIPv6) {
+        auto &in = reinterpret_cast<sockaddr_in &>(target);
+        in.sin_family = AF_INET;
+        in.sin_port = htons(port);
+        in.sin_addr.s_addr = htonl(ipv4);
+        return int(sizeof(sockaddr_in));
+    }
+    if (!socketIsIPv6 || !address.scopeId().isEmpty())
+        return 0;
+    // A dual-stack socket reaches an IPv4 device through its IPv4-mapped address.
+    auto &in6 = reinterpret_cast<sockaddr_in6 &>(target);
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(port);
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    std::memcpy(&in6.sin6_addr, bytes.c, sizeof(bytes.c));
+    return int(sizeof(sockaddr_in6));
+}
+
 bool setReceiveTimeout(int descriptor, int timeoutMs)
 {
     timeval limit {};
@@ -19,6 +46,11 @@ bool setReceiveTimeout(int descriptor, int timeoutMs)
     return ::setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit)) == 0;
 }
 } // namespace
+
+bool DatagramChannel::nativePathExists()
+{
+    return true;
+}
 
 // One blocking recvfrom, bounded by the socket's receive time-out, both waits for the reply and
 // takes it: one system call and one wake-up per reply instead of poll and then recvfrom. For that
@@ -71,8 +103,15 @@ bool DatagramChannel::nativeReceive()
     socklen_t senderLength = sizeof(sender);
     const ssize_t size = ::recvfrom(int(m_descriptor), m_buffer.data(), size_t(m_buffer.size()), 0,
                                     reinterpret_cast<sockaddr *>(&sender), &senderLength);
-    if (size < 0 || !SocketAddress::senderPort(sender, m_senderPort))
+    if (size < 0)
         return false;
+    if (sender.ss_family == AF_INET)
+        m_senderPort = ntohs(reinterpret_cast<const sockaddr_in &>(sender).sin_port);
+    else if (sender.ss_family == AF_INET6)
+        m_senderPort = ntohs(reinterpret_cast<const sockaddr_in6 &>(sender).sin6_port);
+    else
+        return false; // not a family a transfer uses: QUdpSocket reads it instead
+    m_senderAddress.setAddress(reinterpret_cast<const sockaddr *>(&sender));
     m_datagramSize = qsizetype(size);
     return true;
 }
@@ -81,7 +120,7 @@ bool DatagramChannel::nativeSend(const QByteArray &packet, const QHostAddress &a
                                  quint16 port)
 {
     sockaddr_storage target {};
-    const int targetLength = SocketAddress::fill(target, address, port, m_socketIsIPv6);
+    const int targetLength = fillTarget(target, address, port, m_socketIsIPv6);
     if (targetLength == 0)
         return false;
     const ssize_t sent

@@ -4,8 +4,11 @@
 #include "packets.h"
 #include "qtftp.h"
 
+#include <QDeadlineTimer>
 #include <QHostInfo>
 #include <QUdpSocket>
+
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -48,10 +51,26 @@ bool QTftp::finishTransfer()
     return true;
 }
 
+namespace {
+// Whether a datagram comes from the device: from the address the write request went to and, once
+// the device has answered, from the port it answered from (its transfer port). Anyone else's
+// datagram is not a reply; it neither ends nor advances the transfer, and gets no answer.
+bool fromDevice(const DatagramChannel &channel, const QHostAddress &device,
+                std::optional<quint16> &transferPort)
+{
+    if (!channel.senderAddress().isEqual(device, QHostAddress::ConvertV4MappedToIPv4))
+        return false;
+    if (!transferPort)
+        transferPort = channel.senderPort();
+    return channel.senderPort() == *transferPort;
+}
+} // namespace
+
 // Runs on a pool thread: reads the address members and errorTolerantFiles, which nothing changes
 // during a run, and reports to the GUI thread through the report functions only.
 bool QTftp::uploadFile(QString fileName, QByteArray fileData)
 {
+    transferAcknowledged.store(0);
     // In a run sendFile has refused such a file already; this guards the direct callers.
     if (fileData.size() > Tftp::maxFileSize)
         return failTransfer(Tftp::tooLargeStatus(fileName, fileData.size()));
@@ -66,9 +85,11 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
     if (host.addresses().isEmpty())
         return failTransfer(u"could not resolve host name %1"_s.arg(host.hostName()));
     const QHostAddress serverAddress = host.addresses().constFirst();
+    // Requests go to the device's port; everything after to the port its first reply came from.
     quint16 serverPort = m_remotePort;
+    std::optional<quint16> transferPort;
 
-    DatagramChannel channel(*udpSocket);
+    DatagramChannel channel(*udpSocket, !plainSocketPath);
     if (!channel.send(buildWriteRequest(fileName, fileData), serverAddress, serverPort))
         return failTransfer(u"Did not send packet to host  %1"_s.arg(udpSocket->errorString()));
     reportFileSize(int(fileData.size()));
@@ -79,8 +100,9 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
     bool lastBlockSent = false;
     QByteArray packet;
     packet.reserve(Tftp::dataHeaderSize + Tftp::blockSize);
+    QDeadlineTimer replyDeadline(replyTimeoutMs);
     for (;;) {
-        switch (channel.receiveWithin(replyTimeoutMs)) {
+        switch (channel.receiveWithin(int(replyDeadline.remainingTime()))) {
         case DatagramChannel::Arrival::Received:
             break;
         case DatagramChannel::Arrival::TimedOut:
@@ -90,8 +112,10 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
             return failTransfer(
                 u"Could not read the reply from host: %1"_s.arg(udpSocket->errorString()));
         }
-        // Every later packet goes where the latest reply came from: the server's transfer port.
-        serverPort = channel.senderPort();
+        // A stranger's datagram: wait on for the device, within the same reply time.
+        if (!fromDevice(channel, serverAddress, transferPort))
+            continue;
+        serverPort = *transferPort;
 
         const Tftp::Reply reply = Tftp::readReply(channel.datagram(), channel.datagramSize());
         switch (reply.kind) {
@@ -103,9 +127,13 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
         case Tftp::Reply::Unknown:
             return failTransfer(u"Unknown Op Code: %1"_s.arg(reply.opcode));
         case Tftp::Reply::ErrorReply:
-            // For the primary images the device's ERROR reply counts as taken, not as a failure.
-            if (errorTolerantFiles.contains(fileName.toLower()))
+            // For the primary images the device's ERROR reply counts as taken, not as a failure;
+            // what the device said is kept so that the run can tell.
+            if (errorTolerantFiles.contains(fileName.toLower())) {
+                reportAcceptedError(
+                    {fileName, reply.number, reply.message, transferAcknowledged.load()});
                 return finishTransfer();
+            }
             return failTransfer(
                 u"Protocol Error: %1 %2"_s.arg(QString::number(reply.number), reply.message));
         case Tftp::Reply::Acknowledgement:
@@ -118,6 +146,8 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
             break; // options not read: the server took the write request
         }
 
+        transferAcknowledged.store(
+            qMin(qint64(blockNumber) * Tftp::blockSize, qint64(fileData.size())));
         ++blockNumber;
         if (lastBlockSent)
             return finishTransfer();
@@ -134,5 +164,6 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
                 u"Did not send data packet to host  %1"_s.arg(udpSocket->errorString()));
         progress += int(packet.size());
         reportFileProgress(progress);
+        replyDeadline.setRemainingTime(replyTimeoutMs);
     }
 }

@@ -1,11 +1,10 @@
 #include "fileselection.h"
 
+#include "firmwarefile.h"
 #include "qtftp.h"
 
 #include <QDebug>
 #include <QDir>
-
-#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -48,9 +47,13 @@ QString firmwareEntry(const QUrl &folder, const QString &fileName)
 }
 
 namespace {
-// What the status line says after a listing: what a run will send, and how many images it will
-// leave out, so that a misnamed one does not go unnoticed.
-QString listingSummary(const QStringList &names, const QString &folder, qsizetype skipped)
+// How many left-out names the status line spells out before it counts the rest.
+constexpr qsizetype unmatchedNamesShown = 3;
+
+// What the status line says after a listing: what a run will send, what would stop it, and which
+// images it will leave out, so that neither a bad nor a misnamed image goes unnoticed.
+QString listingSummary(const QStringList &names, const QString &folder, const QString &stopper,
+                       const QStringList &unmatched)
 {
     QString summary;
     if (names.isEmpty())
@@ -60,11 +63,19 @@ QString listingSummary(const QStringList &names, const QString &folder, qsizetyp
     else
         summary = u"Ready to send %1 firmware files: %2"_s.arg(QString::number(names.size()),
                                                                names.join(u", "_s));
-    if (skipped == 1)
-        summary += u"; 1 .bin file matches no firmware name and will not be sent"_s;
-    else if (skipped > 1)
-        summary += u"; %1 .bin files match no firmware name and will not be sent"_s.arg(skipped);
-    return summary;
+    if (!stopper.isEmpty())
+        summary += u"; %1, so a run will send nothing"_s.arg(stopper);
+    if (unmatched.isEmpty())
+        return summary;
+    QString shown = unmatched.first(qMin(unmatched.size(), unmatchedNamesShown)).join(u", "_s);
+    if (unmatched.size() > unmatchedNamesShown)
+        shown += u" and %1 more"_s.arg(unmatched.size() - unmatchedNamesShown);
+    if (unmatched.size() == 1)
+        return summary
+            + u"; 1 .bin file matches no firmware name and will not be sent: %1"_s.arg(shown);
+    return summary
+        + u"; %1 .bin files match no firmware name and will not be sent: %2"_s.arg(
+            QString::number(unmatched.size()), shown);
 }
 } // namespace
 
@@ -83,17 +94,25 @@ void QTftp::buildFileList(const QUrl &filesFolder)
     qDebug() << fileList;
     qDebug() << "dsda";
     // The patterns count letter case; an image named "7380-V1.BIN" is the likely slip.
-    const auto skipped
-        = std::count_if(listing.cbegin(), listing.cend(), [&names](const QString &name) {
-              return name.endsWith(u".bin"_s, Qt::CaseInsensitive) && !names.contains(name);
-          });
-    setStatus(listingSummary(names, listedFolderText(), skipped));
+    m_unmatchedImages.clear();
+    for (const QString &name : listing) {
+        if (name.endsWith(u".bin"_s, Qt::CaseInsensitive) && !names.contains(name))
+            m_unmatchedImages.append(name);
+    }
+    // The first file that would stop a run, named as the listing names it.
+    QString stopper;
+    for (qsizetype i = 0; i < fileList.size() && stopper.isEmpty(); ++i)
+        stopper = Firmware::check(QUrl(fileList.at(i), QUrl::TolerantMode).toLocalFile())
+                      .note(names.at(i));
+    setStatus(listingSummary(names, displayPath(listedFolder), stopper, m_unmatchedImages));
+    setRunText({});
+    setRunState(Idle);
 }
 
-QString QTftp::listedFolderText() const
+QString QTftp::displayPath(const QUrl &folder)
 {
-    return listedFolder.isLocalFile() ? QDir::toNativeSeparators(listedFolder.toLocalFile())
-                                      : listedFolder.toString();
+    return folder.isLocalFile() ? QDir::toNativeSeparators(folder.toLocalFile())
+                                : folder.toString();
 }
 
 void QTftp::appendMatches(const QList<QRegularExpression> &patterns, const QStringList &listing,

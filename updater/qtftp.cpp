@@ -135,3 +135,8 @@ void QTftp::reportLocalPort(quint16 port)
 {
     deliverToObjectThread([this, port] { setLocalPort(port); });
 }
+
+void QTftp::reportAcceptedError(const AcceptedError &accepted)
+{
+    deliverToObjectThread([this, accepted] { m_acceptedErrors.append(accepted); });
+}

@@ -36,8 +36,24 @@ class QTftp : public QObject
     Q_PROPERTY(int fileSize READ fileSize NOTIFY fileSizeChanged)
     Q_PROPERTY(int fileProgress READ fileProgress NOTIFY fileProgressChanged)
     Q_PROPERTY(QString updaterVersion READ updaterVersion NOTIFY updaterVersionChanged)
+    Q_PROPERTY(RunState runState READ runState NOTIFY runStateChanged)
+    Q_PROPERTY(QString runText READ runText NOTIFY runTextChanged)
 
 public:
+    // Where the update run stands: Idle after a listing, Running from startUpdate to
+    // updateCompleted, then Complete (the device took every file and "done") or Incomplete.
+    enum RunState { Idle, Running, Complete, Incomplete };
+    Q_ENUM(RunState)
+
+    // A primary image that the device answered with an ERROR, taken as received.
+    struct AcceptedError
+    {
+        QString fileName;
+        quint16 code = 0;
+        QString message;
+        qint64 bytesAcknowledged = 0; // of the image, before the ERROR
+    };
+
     // qtftp.cpp: construction, the property getters and setters, the hand-over from the upload.
     explicit QTftp(QObject *parent = nullptr);
     ~QTftp() override;
@@ -51,15 +67,32 @@ public:
     [[nodiscard]] int fileSize() const { return m_fileSize; }
     [[nodiscard]] int fileProgress() const { return m_fileProgress; }
     [[nodiscard]] static QString updaterVersion() { return QStringLiteral("1.1.0.9.0.5"); }
+    [[nodiscard]] RunState runState() const { return m_runState; }
+    // During a run the file going out ("File 2 of 3: NAME"), after it what became of the run;
+    // empty after a listing.
+    [[nodiscard]] QString runText() const { return m_runText; }
 
     // fileselection.cpp
     // Lists the firmware files of a folder, in sending order, as the next run's file list, and
     // says on the status line what a run will send.
     Q_INVOKABLE void buildFileList(const QUrl &filesFolder);
+    // A folder as the system writes its path ("/home/tech/fw", "C:\\fw"); other URLs as text.
+    Q_INVOKABLE static QString displayPath(const QUrl &folder);
+    // The .bin names of the last listed folder, in any letter case, that no firmware name
+    // matches: a run leaves them out.
+    [[nodiscard]] QStringList unmatchedImages() const { return m_unmatchedImages; }
+    // Why a run over the listed files would send nothing: the status naming the first file that
+    // cannot be sent whole, or empty. Looks at the files as they are now.
+    [[nodiscard]] QString runRefusal() const;
     // sequencing.cpp
     // Sends every listed file, then the empty "done"; ends with updateCompleted. With no file
     // listed it sends nothing at all.
     Q_INVOKABLE void startUpdate();
+    // The accepted ERRORs of the current or last run, in the order they came.
+    [[nodiscard]] QList<AcceptedError> acceptedErrors() const { return m_acceptedErrors; }
+    // Firmware bytes the device acknowledged in the current or last run, its files together
+    // ("done" has none). Exact once the run has ended, a recent sample while it runs.
+    [[nodiscard]] qint64 acknowledgedBytes() const;
     // Asks the running update to stop: the current upload ends after its next reply (so within
     // one reply wait) and no further file is sent. Safe from any thread; startUpdate clears it.
     void cancelUpdate() { cancelRequested.store(true); }
@@ -93,6 +126,9 @@ public:
     [[nodiscard]] QStringList firmwareList() const { return fileList; }
     // Shortens the wait for each reply. Only tests call this; the program always waits 10 s.
     void setReplyTimeoutForTesting(int milliseconds) { replyTimeoutMs = milliseconds; }
+    // Sends and receives through QUdpSocket alone, as platforms without a native path do. Only
+    // tests call this, so that the path those platforms run is checked here too.
+    void setPlainSocketPathForTesting(bool plain) { plainSocketPath = plain; }
 
     // fileselection.cpp: the ten firmware name patterns, the primary ones first.
     static const QList<QRegularExpression> primaryPatterns;
@@ -118,6 +154,8 @@ signals:
     void updaterVersionChanged(const QString &updaterVersion);
     void fileSizeChanged(int fileSize);
     void fileProgressChanged(int fileProgress);
+    void runStateChanged(QTftp::RunState runState);
+    void runTextChanged(const QString &runText);
     // Fires once at the end of every update run, whether it succeeded or failed.
     void updateCompleted();
 
@@ -128,9 +166,13 @@ private:
     // fileselection.cpp
     void appendMatches(const QList<QRegularExpression> &patterns, const QStringList &listing,
                        const QUrl &folder, bool recordErrorTolerant, QStringList &names);
-    [[nodiscard]] QString listedFolderText() const;
     // sequencing.cpp
     void sendNextFile();
+    // Refuses the file at the current index before any of it went out.
+    bool refuseFile(const QString &status);
+    void endRun();
+    void setRunText(const QString &text);
+    void setRunState(RunState state);
     // tftp/transfer.cpp
     bool openSocket();
     bool failTransfer(const QString &status);
@@ -145,6 +187,7 @@ private:
     void reportFileProgress(int progress);
     void publishTransferProgress();
     void reportLocalPort(quint16 port);
+    void reportAcceptedError(const AcceptedError &accepted);
     template<typename Apply> void deliverToObjectThread(Apply &&apply);
 
     QFutureWatcher<bool> futureWatcher;
@@ -165,6 +208,16 @@ private:
     std::atomic<int> transferProgress = 0;
     QTimer progressTimer;
     int replyTimeoutMs = 10000;
+    bool plainSocketPath = false;
+    // What the run has shown the window, and what the device took in it.
+    RunState m_runState = Idle;
+    QString m_runText;
+    QStringList m_unmatchedImages;
+    QList<AcceptedError> m_acceptedErrors;
+    bool m_runSentAnything = false;
+    qint64 m_runAcknowledged = 0; // by the run's ended uploads
+    // Written by the upload task for every acknowledged block, read by the object's thread.
+    std::atomic<qint64> transferAcknowledged = 0;
     // Set by cancelUpdate from any thread, read by the upload task and the object's thread.
     std::atomic<bool> cancelRequested = false;
 };

@@ -1,10 +1,7 @@
+#include "firmwarefile.h"
 #include "qtftp.h"
 
-#include "packets.h"
-#include "transfer.h"
-
 #include <QDebug>
-#include <QFile>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -13,19 +10,44 @@ using namespace Qt::StringLiterals;
 namespace {
 // The empty upload that tells the device the run is complete.
 const QString endMarker = u"done"_s;
+
+QString filesText(qsizetype count)
+{
+    return count == 1 ? u"1 file"_s : u"%1 files"_s.arg(count);
+}
 } // namespace
+
+QString QTftp::runRefusal() const
+{
+    for (const QString &entry : fileList) {
+        const QString path = QUrl(entry, QUrl::TolerantMode).toLocalFile();
+        if (const Firmware::Problem problem = Firmware::check(path); problem.exists())
+            return problem.status(path);
+    }
+    return {};
+}
 
 void QTftp::startUpdate()
 {
     qDebug() << "Starting the update";
     fileIndex = 0;
     cancelRequested.store(false);
+    m_acceptedErrors.clear();
+    m_runAcknowledged = 0;
+    m_runSentAnything = false;
+    setRunState(Running);
     // "done" alone would tell the device that an update it never received is complete.
     if (fileList.isEmpty()) {
-        setStatus(listedFolder.isEmpty()
-                      ? u"No folder listed: nothing was sent"_s
-                      : u"No firmware files in %1: nothing was sent"_s.arg(listedFolderText()));
-        emit updateCompleted();
+        setStatus(listedFolder.isEmpty() ? u"No folder listed: nothing was sent"_s
+                                         : u"No firmware files in %1: nothing was sent"_s.arg(
+                                             displayPath(listedFolder)));
+        endRun();
+        return;
+    }
+    // Half an update can leave a transmitter off the air: send nothing unless every file can go.
+    if (const QString refusal = runRefusal(); !refusal.isEmpty()) {
+        refuseFile(refusal);
+        endRun();
         return;
     }
     sendNextFile();
@@ -39,15 +61,18 @@ void QTftp::sendNextFile()
         setStatus(cancelledStatus());
         started = false;
     } else if (fileIndex < fileCount) {
-        started = sendFile(QUrl(fileList.at(fileIndex), QUrl::TolerantMode));
+        const QUrl file(fileList.at(fileIndex), QUrl::TolerantMode);
+        setRunText(u"File %1 of %2: %3"_s.arg(QString::number(fileIndex + 1),
+                                              QString::number(fileCount),
+                                              file.fileName(QUrl::FullyDecoded)));
+        started = sendFile(file);
     } else if (fileIndex == fileCount) {
+        setRunText(fileCount == 1 ? u"1 file sent, now done"_s
+                                  : u"All %1 files sent, now done"_s.arg(fileCount));
         started = sendFile(QUrl(endMarker, QUrl::TolerantMode));
-    } else {
-        emit updateCompleted();
-        return;
     }
-    if (!started)
-        emit updateCompleted();
+    if (!started || fileIndex > fileCount)
+        endRun();
 }
 
 bool QTftp::sendFile(const QUrl &fileUrl)
@@ -58,28 +83,32 @@ bool QTftp::sendFile(const QUrl &fileUrl)
     qDebug() << fileUrl.toLocalFile();
     qDebug() << fileUrl.fileName(QUrl::FullyDecoded);
 
-    QByteArray fileData;
+    // Shared with every other upload of the same file in flight; held by the task to its end.
+    std::shared_ptr<const QByteArray> fileData;
     if (fileUrl.toString() != endMarker) {
-        QFile file(fileUrl.toLocalFile());
-        if (!file.open(QIODevice::ReadOnly)) {
-            setStatus(u"Could not open file %1: %2"_s.arg(file.fileName(), file.errorString()));
-            return false;
-        }
-        // Refused before anything is read: block numbers would run out.
-        if (file.size() > Tftp::maxFileSize) {
-            setStatus(Tftp::tooLargeStatus(file.fileName(), file.size()));
-            return false;
-        }
-        fileData = file.readAll();
-        if (fileData.size() != file.size()) {
-            setStatus(u"Could not read file %1: %2"_s.arg(file.fileName(), file.errorString()));
-            return false;
-        }
+        // Checked again at its turn: the file may have changed since the run began.
+        Firmware::Image image = Firmware::load(fileUrl.toLocalFile());
+        if (image.problem.exists())
+            return refuseFile(image.problem.status(fileUrl.toLocalFile()));
+        fileData = std::move(image.bytes);
+    } else {
+        fileData = std::make_shared<const QByteArray>();
     }
     const QString fileName = fileUrl.fileName(QUrl::FullyDecoded);
-    futureWatcher.setFuture(QtConcurrent::run(QThreadPool::globalInstance(), &QTftp::uploadFile,
-                                              this, fileName, fileData));
+    m_runSentAnything = true;
+    futureWatcher.setFuture(
+        QtConcurrent::run(QThreadPool::globalInstance(),
+                          [this, fileName, fileData] { return uploadFile(fileName, *fileData); }));
     return true;
+}
+
+bool QTftp::refuseFile(const QString &status)
+{
+    setStatus(status);
+    // None of this file went out: the bar must not show the last file's full progress.
+    m_fileProgress = 0;
+    emit fileProgressChanged(m_fileProgress);
+    return false;
 }
 
 void QTftp::futureFinishHandler()
@@ -87,10 +116,62 @@ void QTftp::futureFinishHandler()
     // A task that never ran (its pool was shut down) left no result: that is a failed upload.
     const bool uploaded = futureWatcher.future().resultCount() > 0 && futureWatcher.result();
     qDebug() << uploaded;
+    m_runAcknowledged += transferAcknowledged.exchange(0);
     if (uploaded) {
         ++fileIndex;
         sendNextFile();
     } else {
-        emit updateCompleted();
+        endRun();
     }
+}
+
+qint64 QTftp::acknowledgedBytes() const
+{
+    return m_runAcknowledged + transferAcknowledged.load();
+}
+
+// Every run ends here: the result told, then updateCompleted.
+void QTftp::endRun()
+{
+    const qsizetype fileCount = fileList.size();
+    const bool complete = fileIndex > fileCount;
+    QString result;
+    if (complete) {
+        result = u"Update complete: %1 and done sent to %2"_s.arg(filesText(fileCount),
+                                                                  m_remoteAddress);
+    } else if (!m_runSentAnything) {
+        result = u"Update NOT complete: nothing was sent"_s;
+    } else {
+        const QString stop = fileIndex < fileCount
+            ? u"file %1 of %2 (%3)"_s.arg(
+                QString::number(fileIndex + 1), QString::number(fileCount),
+                QUrl(fileList.at(fileIndex), QUrl::TolerantMode).fileName(QUrl::FullyDecoded))
+            : u"done"_s;
+        result = u"Update NOT complete: stopped at %1; %2 had been sent"_s.arg(
+            stop, fileIndex == 0 ? u"no file"_s : filesText(qMin(fileIndex, int(fileCount))));
+    }
+    for (const AcceptedError &accepted : std::as_const(m_acceptedErrors)) {
+        result += u"; %1 was answered with ERROR %2 \"%3\" after %4 bytes, taken as received"_s.arg(
+            accepted.fileName, QString::number(accepted.code), accepted.message,
+            QString::number(accepted.bytesAcknowledged));
+    }
+    setRunText(result);
+    setRunState(complete ? Complete : Incomplete);
+    emit updateCompleted();
+}
+
+void QTftp::setRunText(const QString &text)
+{
+    if (m_runText == text)
+        return;
+    m_runText = text;
+    emit runTextChanged(m_runText);
+}
+
+void QTftp::setRunState(RunState state)
+{
+    if (m_runState == state)
+        return;
+    m_runState = state;
+    emit runStateChanged(m_runState);
 }

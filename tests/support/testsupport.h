@@ -57,6 +57,7 @@ public:
         QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this, reply] {
             while (m_socket.hasPendingDatagrams()) {
                 const QNetworkDatagram got = m_socket.receiveDatagram();
+                peerPort = quint16(got.senderPort());
                 received.append(got.data());
                 for (const QByteArray &answer : reply(int(received.size()) - 1, got.data()))
                     m_socket.writeDatagram(answer, got.senderAddress(), quint16(got.senderPort()));
@@ -81,6 +82,7 @@ public:
     }
 
     QByteArrayList received;
+    quint16 peerPort = 0; // of the latest datagram
 
 private:
     QUdpSocket m_socket;
