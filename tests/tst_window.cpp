@@ -38,11 +38,11 @@ struct Window
     }
     QTftp *updater() const { return qobject_cast<QTftp *>(item("qtftp")); }
     void trigger(const char *action) const { QMetaObject::invokeMethod(item(action), "trigger"); }
-    // Whether the toolbar, the actions that change things and the form are all enabled.
+    // Whether the actions that change things and the form are all enabled.
     QList<bool> enabled() const
     {
         QList<bool> states;
-        for (const char *name : {"toolBar", "openAction", "aboutAction", "gridLayout"})
+        for (const char *name : {"openAction", "aboutAction", "gridLayout"})
             states.append(value(name, "enabled").toBool());
         return states;
     }
@@ -64,7 +64,6 @@ struct Window
         return value("selectedFolderLabel", "text") == QDir::toNativeSeparators(folder)
             && value("gridLayout", "visible").toBool();
     }
-    void start() const { QMetaObject::invokeMethod(item("startButton"), "clicked"); }
 
     QQmlApplicationEngine engine;
 };
@@ -152,17 +151,12 @@ private slots:
     void run_data()
     {
         QTest::addColumn<bool>("refused"); // by a scripted device; tftpd-hpa takes all
-        QTest::addColumn<QString>("result");
-        QTest::addRow("to tftpd-hpa, by Start")
-            << false << u"Update complete: 3 files and done sent to 127.0.0.1"_s;
-        QTest::addRow("refused at file 2, with markup, by Enter")
-            << true
-            << u"Update NOT complete: stopped at file 2 of 3 (7380KD-v1.0.bin); 1 file had been sent"_s;
+        QTest::addRow("to tftpd-hpa, by Start") << false;
+        QTest::addRow("refused at file 2, with markup, by Enter") << true;
     }
     void run()
     {
         QFETCH(bool, refused);
-        QFETCH(QString, result);
         Tftpd server;
         QVERIFY2(server.errorString.isEmpty(), qPrintable(server.errorString));
         // Takes the first file, then refuses the first block of the second with a text that as
@@ -190,16 +184,14 @@ private slots:
         QVERIFY(writeFile(folder.filePath(order[1]), randomBytes(order[1].size() * 50)));
         QSignalSpy completed(window.updater(), &QTftp::updateCompleted);
         QSignalSpy quits(&window.engine, &QQmlEngine::quit);
-        if (refused) {
-            window.item("addressField")->setProperty("focus", true);
-            QTest::keyClick(window.view(), Qt::Key_Return);
-        } else {
-            window.start();
-        }
-        QCOMPARE(window.enabled(), QList<bool>(4, false));
+        // Enter in the address field starts as Start does (no key events: they would let the
+        // run go on before it is looked at).
+        QMetaObject::invokeMethod(window.item(refused ? "addressField" : "startButton"),
+                                  refused ? "accepted" : "clicked");
+        QCOMPARE(window.enabled(), QList<bool>(3, false));
         // Nothing may change or end under a running transfer; a refused quit or close says why.
         window.trigger("openAction");
-        QTest::keySequence(window.view(), QKeySequence::Quit);
+        window.trigger("quitAction");
         QVERIFY(window.value("busyNotice", "visible").toBool());
         QMetaObject::invokeMethod(window.item("busyNotice"), "close");
         QVERIFY(!window.view()->close());
@@ -215,10 +207,13 @@ private slots:
             QVERIFY2(window.rect("gridLayout").contains(window.rect(name)), name);
         QCOMPARE(quits.size(), 0);
         QCOMPARE(window.value("openDialog", "visible").toBool(), false);
-        QCOMPARE(window.enabled(), QList<bool>(4, true));
+        QCOMPARE(window.enabled(), QList<bool>(3, true));
         QCOMPARE(window.value("statusLabel", "text").toString(),
                  refused ? u"Protocol Error: 2 "_s + markup : u"No Error"_s);
-        QCOMPARE(window.value("runLabel", "text").toString(), result);
+        QCOMPARE(window.value("runLabel", "text").toString(),
+                 refused ? u"Update NOT complete: stopped at file 2 of 3 (7380KD-v1.0.bin); 1 file "
+                           u"had been sent"_s
+                         : u"Update complete: 3 files and done sent to 127.0.0.1"_s);
         QVERIFY(!web.hasPendingConnections() && !web.waitForNewConnection(1000));
         QCOMPARE(QSettings().value(u"savedAddress"_s).toString(), u"127.0.0.1"_s);
         QCOMPARE(QSettings().value(u"savedFolder"_s).toString(), folder.path());

@@ -11,12 +11,13 @@ ApplicationWindow {
     width: 640
     height: 280
     // Small enough for any screen, large enough that the toolbar's buttons stay clear of the
-    // logo and the whole form fits between the toolbars.
-    minimumWidth: Math.max(toolBar.leftPadding + toolButtons.implicitWidth
-                           + 2 * logo.anchors.margins + logo.width + toolBar.rightPadding,
-                           gridLayout.implicitWidth + 2 * gridLayout.anchors.margins)
-    minimumHeight: toolBar.implicitHeight + statusBar.implicitHeight + gridLayout.implicitHeight
-                   + 2 * gridLayout.anchors.margins
+    // logo and the whole form fits between the toolbars. It does not change with the texts: the
+    // long ones wrap into the two lines kept for them, or are elided.
+    minimumWidth: Math.ceil(Math.max(toolBar.leftPadding + toolButtons.implicitWidth
+                                     + 2 * logo.anchors.margins + logo.width + toolBar.rightPadding,
+                                     gridLayout.implicitWidth + 2 * gridLayout.anchors.margins))
+    minimumHeight: Math.ceil(toolBar.implicitHeight + statusBar.implicitHeight
+                             + gridLayout.implicitHeight + 2 * gridLayout.anchors.margins)
     title: qsTr("Tessaline Transmitter Update Tool")
 
     readonly property bool running: qtftp.runState === QTftp.Running
@@ -43,8 +44,6 @@ ApplicationWindow {
         // Tall enough for the 24-pixel icons and a legible logo; the toolbar has two items, so
         // it cannot take its height from its content.
         contentHeight: 40
-
-        enabled: !app.running
 
         // The icons are black glyphs: tinted like the labels, they grey out with them.
         RowLayout {
@@ -91,13 +90,12 @@ ApplicationWindow {
 
         // StandardKey is an enumeration of QtQuick that this qmllint (Qt 6.4) does not resolve,
         // though the engine does; hence the disabled "unqualified" check on the shortcuts.
-        // Open and About follow the toolbar, so their shortcuts are as quiet during a run as its
-        // buttons: no folder change under a running transfer. Quit stays enabled, so that its
-        // shortcut can say why it does not quit then.
+        // Open and About, with their buttons and shortcuts, are off during a run: no folder change
+        // under a running transfer. Quit stays on, to say why it does not quit then.
         Action {
             id: openAction
             objectName: "openAction"
-            enabled: toolBar.enabled
+            enabled: !app.running
             text: qsTr("Open")
             icon.name: "document-open"
             shortcut: StandardKey.Open // qmllint disable unqualified
@@ -106,7 +104,7 @@ ApplicationWindow {
         Action {
             id: aboutAction
             objectName: "aboutAction"
-            enabled: toolBar.enabled
+            enabled: !app.running
             text: qsTr("About")
             icon.name: "help-about"
             shortcut: StandardKey.HelpContents // qmllint disable unqualified
@@ -115,7 +113,6 @@ ApplicationWindow {
         Action {
             id: quitAction
             objectName: "quitAction"
-            enabled: toolBar.enabled
             text: qsTr("Quit")
             icon.name: "application-exit"
             shortcut: StandardKey.Quit // qmllint disable unqualified
@@ -138,6 +135,7 @@ ApplicationWindow {
     // shows whole on hover.
     footer: ToolBar {
         id: statusBar
+        contentHeight: Math.ceil(2 * textMetrics.lineSpacing)
         Label {
             id: statusLabel
             objectName: "statusLabel"
@@ -157,7 +155,8 @@ ApplicationWindow {
             }
             ToolTip {
                 visible: statusHover.hovered && statusLabel.truncated
-                width: Math.min(implicitWidth, app.width - 2 * margins)
+                width: Math.min(statusLabel.implicitWidth + leftPadding + rightPadding,
+                                app.width - 2 * margins)
                 // The style's tool tip takes markup; the status may carry a device's text.
                 contentItem: Label {
                     text: statusLabel.text
@@ -251,15 +250,21 @@ ApplicationWindow {
             enabled: addressField.text.trim() !== ""
             onClicked: app.start()
         }
-        // Full once the whole update went through; red when the run stopped short.
+        // Full once the whole update went through; red when the run stopped short (a run ends
+        // with the form enabled again, so the disabled look stays the style's).
         ProgressBar {
+            id: progressBar
             objectName: "progressBar"
             Layout.fillWidth: true
             readonly property bool complete: qtftp.runState === QTftp.Complete
+            readonly property bool stoppedShort: qtftp.runState === QTftp.Incomplete
             from: 0
-            to: complete ? 1 : qtftp.fileSize
-            value: complete ? 1 : qtftp.fileProgress
-            palette.highlight: qtftp.runState === QTftp.Incomplete ? "firebrick" : undefined
+            to: progressBar.complete ? 1 : qtftp.fileSize
+            value: progressBar.complete ? 1 : qtftp.fileProgress
+            palette.active.highlight: progressBar.stoppedShort ? "firebrick"
+                                                               : app.palette.active.highlight
+            palette.inactive.highlight: progressBar.stoppedShort ? "firebrick"
+                                                                 : app.palette.inactive.highlight
         }
 
         Label {
@@ -268,12 +273,21 @@ ApplicationWindow {
             Layout.column: 1
             Layout.fillWidth: true
             Layout.preferredWidth: 0
+            Layout.preferredHeight: Math.ceil(2 * textMetrics.lineSpacing)
+            verticalAlignment: Text.AlignTop
             text: qtftp.runText
             textFormat: Text.PlainText
+            color: app.palette.windowText // legible while the form is disabled for the run
             wrapMode: Text.Wrap
             maximumLineCount: 2
             elide: Text.ElideRight
         }
+    }
+
+    // The labels' font, for the two lines kept for the status and the run's line.
+    FontMetrics {
+        id: textMetrics
+        font: app.font
     }
 
     // Start, or Enter in the address field; the listing is made anew from what the folder holds.
@@ -307,7 +321,7 @@ ApplicationWindow {
             // Qt Quick's own dialog selects nothing in a folder without subfolders (and on
             // entering one) and then keeps Open greyed: the folder shown is the choice.
             onSelectedFolderChanged: {
-                if (folderDialog.selectedFolder.toString() === "")
+                if (String(folderDialog.selectedFolder) === "")
                     folderDialog.selectedFolder = folderDialog.currentFolder
             }
         }
