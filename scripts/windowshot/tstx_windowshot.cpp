@@ -6,7 +6,7 @@
 // fields. When the state is on screen it creates MARKER_FILE; scripts/screenshot then grabs the
 // screen and stops it. Settings live in a temporary folder; the only device is a local one on
 // 127.0.0.1. For "running" it answers slowly, so the run is seen in its first file; for
-// "stopped" it refuses the second file half-way. "folder" shows the folder dialog opened in the
+// "stopped" it refuses the third file half-way. "folder" shows the folder dialog opened in the
 // sample folder, which has no subfolders.
 
 #include "qtftp.h"
@@ -83,14 +83,16 @@ void trigger(QQmlApplicationEngine &engine, const char *action)
     QMetaObject::invokeMethod(item(engine, action), "trigger");
 }
 
-// Sample firmware of a few sizes, made up of arbitrary bytes.
+// Sample firmware of a few sizes, made up of arbitrary bytes, and an image whose name in capitals
+// matches no firmware name, as a technician's folder may hold.
 void writeSamples(const QString &folder)
 {
     QDir().mkpath(folder);
     const QList<std::pair<QString, int>> samples {{u"7380-X-v1.2.bin"_s, 240000},
                                                   {u"7380-v1.2.bin"_s, 6000},
                                                   {u"7380KD-v1.0.bin"_s, 3000},
-                                                  {u"7465-v3.1.bin"_s, 4000}};
+                                                  {u"7465-v3.1.bin"_s, 4000},
+                                                  {u"7465-V3.0.BIN"_s, 4000}};
     for (const auto &[name, size] : samples) {
         QFile file(QDir(folder).filePath(name));
         if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(size, 'f')) != size)
@@ -122,7 +124,7 @@ int main(int argc, char *argv[])
         return 1;
     window->setPosition(0, 0);
 
-    SampleDevice device(state == "running" ? 10 : 0, state == "stopped" ? 2 : 0, 6);
+    SampleDevice device(state == "running" ? 10 : 0, state == "stopped" ? 3 : 0, 3);
     const QString folder = QDir(scratch.path()).filePath(u"Tessaline firmware/2026-03"_s);
     writeSamples(folder);
     if (state == "folder") {
