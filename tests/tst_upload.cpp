@@ -327,7 +327,7 @@ private slots:
         const Firmware::Image held = Firmware::load(path); // by an upload in flight
         QCOMPARE(Firmware::load(path).bytes.get(), held.bytes.get());
         QFile file(path); // the same size, written later
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("again") == 5);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("again") == 5 && file.flush());
         QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
                                  QFileDevice::FileModificationTime));
         file.close();
