@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define NOMINMAX
+#ifndef NOMINMAX
+#    define NOMINMAX
+#endif
 #include <io.h>
 #include <windows.h>
 

@@ -125,8 +125,8 @@ int main(int argc, char *argv[])
         // Cancelled first: once the message shows, no running upload sends another block.
         run.interrupt();
         display.message(u"tstx-update: interrupted: no further transmitter starts, the running "
-                        "ones stop after their current block, within 10 s (Ctrl+C again quits "
-                        "at once)"_s);
+                        "ones stop after their current block, within 10 s (Ctrl+C again reports "
+                        "and quits at once)"_s);
     });
     QObject::connect(&interrupts, &InterruptWatcher::quitRequested, &run, [&] {
         run.abandonRunning();

@@ -25,8 +25,9 @@ const QString description
       "\n"
       "Exit status: 0 when every transmitter took the whole update, 1 when any\n"
       "did not (it failed, was cancelled or was not started), 2 for a usage\n"
-      "error. Ctrl+C starts no further transmitter and cancels the running\n"
-      "ones, then reports; a second Ctrl+C quits at once."_s;
+      "error (nothing was sent). Ctrl+C starts no further transmitter and\n"
+      "cancels the running ones, then reports; a second Ctrl+C reports and\n"
+      "quits at once (130). --list exits with 1 when a run would refuse."_s;
 
 // The first IPv4 address of the interface that bears name, as the window lists it or as the
 // system names it; empty when there is none.
@@ -92,9 +93,9 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(u"folder"_s,
                                  u"The folder that holds the firmware images (.bin)."_s);
-    parser.addPositionalArgument(u"device"_s,
-                                 u"A transmitter's address or host name, as typed in the window."_s,
-                                 u"device..."_s);
+    parser.addPositionalArgument(
+        u"device"_s, u"A transmitter's IPv4 address or host name, as typed in the window."_s,
+        u"device..."_s);
 
     if (!parser.parse(arguments))
         return printable(parser.errorText()) + u" Type tstx-update --help for the options."_s;

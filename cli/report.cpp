@@ -51,9 +51,9 @@ void printSummary(const FleetRun &run)
     }
     if (!accepted.isEmpty())
         table
-            += u"\n* updated, but a primary image was answered with an ERROR, which the update "
-               "takes as received (as the window does): whether the device took the image whole, "
-               "only the device can tell. What it answered, and the bytes it had acknowledged:\n"_s
+            += u"\n* The device answered a primary image with an ERROR, which the update takes as "
+               "received, as the window does; so an updated* transmitter may not hold the whole "
+               "image. What it answered, and the bytes of the image it had acknowledged before:\n"_s
             + accepted;
     writeTo(stdout, table);
 }

@@ -281,11 +281,10 @@ private slots:
         row("device with a port", {dir, u"bad..name:69"_s}, 2,
             "give the address alone, and the port with --port");
         row("IPv6 device", {dir, u"::1"_s}, 2, "is an IPv6 address");
-        const char *regular = "is not a regular file";
-        row("report to a folder", {dir, device, u"--report"_s, dir}, 2, regular);
-        row("report to a device", {dir, device, u"--report"_s, u"/dev/null"_s}, 2, regular);
+        // A device node takes the FIFO's path; /dev/null, were it not refused, would be replaced.
+        row("report to a folder", {dir, device, u"--report"_s, dir}, 2, "is not a regular file");
         row("report to a FIFO", {dir, device, u"--report"_s, empty.filePath(u"fifo"_s)}, 2,
-            regular);
+            "is not a regular file");
     }
     void sendsNothing()
     {
