@@ -2,7 +2,9 @@
 // updateCompleted) to a TFTP server on this machine, and reports how long it took and how much
 // memory the process needed at most.
 //
-//   tstx_bench_upload FILE PORT
+//   tstx_bench_upload FILE PORT [--plain]
+//
+// --plain sends through QUdpSocket alone, the path of platforms without a native one (Windows).
 //
 // Prints one line: "wall_s=T peak_kib=K bytes=N progress_signals=S status=TEXT".
 // Exits 0 only when the upload ended with "No Error" and the window would have seen the size,
@@ -57,9 +59,10 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     const QStringList args = QCoreApplication::arguments();
     bool portOk = false;
-    const uint port = args.size() == 3 ? args.at(2).toUInt(&portOk) : 0;
+    const bool plain = args.size() == 4 && args.at(3) == u"--plain"_s;
+    const uint port = args.size() == 3 || plain ? args.at(2).toUInt(&portOk) : 0;
     if (!portOk || port == 0 || port > 65535) {
-        err << "usage: tstx_bench_upload FILE PORT\n";
+        err << "usage: tstx_bench_upload FILE PORT [--plain]\n";
         return 2;
     }
     const QFileInfo file(args.at(1));
@@ -73,6 +76,7 @@ int main(int argc, char *argv[])
     tftp.setRemoteAddress(u"127.0.0.1"_s);
     tftp.setLocalAddress(u"127.0.0.1"_s);
     tftp.setRemotePort(quint16(port));
+    tftp.setPlainSocketPathForTesting(plain);
 
     // The window's view of the upload: the size first, then the progress from 0 to its end.
     bool sizeSignalled = false;

@@ -3,7 +3,7 @@
 // block. Each upload gets a port of its own, as TFTP wants. It stores nothing: for each upload
 // that ends it prints "NAME BYTES" (or "NAME failed") on standard output.
 //
-//   tstx_fleet_device ADDRESS PORT DELAY_MS
+//   tstx_fleet_device ADDRESS PORT DELAY_MS     (DELAY_MS may have a fraction: 0.5)
 //
 // Linux bench code: plain POSIX sockets, IPv4 only.
 
@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +53,7 @@ std::string ack(uint16_t block)
 
 // Takes the DATA blocks of one upload on a socket of its own; the byte count, or -1.
 long long receiveUpload(int fd, const sockaddr_in &client, const std::string &firstReply,
-                        std::chrono::milliseconds delay)
+                        std::chrono::microseconds delay)
 {
     sendTo(fd, firstReply, client);
     std::string lastReply = firstReply;
@@ -93,7 +94,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: tstx_fleet_device ADDRESS PORT DELAY_MS\n");
         return 2;
     }
-    const auto delay = std::chrono::milliseconds(std::atoi(argv[3]));
+    const auto delay = std::chrono::microseconds(std::llround(std::atof(argv[3]) * 1000));
     const int listener = boundSocket(address, uint16_t(std::atoi(argv[2])));
 
     std::vector<char> request(blockSize + 4);

@@ -3,9 +3,12 @@
 // socket is bound; the upload reads one datagram per step as it would in lock-step, so the
 // replies reach every branch of the transfer without a thread or a sleep.
 //
-// Input: one byte choosing the file (size, and whether its name is error-tolerant), then
-// replies, each as [flags][length][bytes]: flag bit 0 sends the reply from a second port, which
-// the upload must follow. A final ERROR ends any script the upload has not finished by then.
+// Input: one byte choosing the file (bit 0: an error-tolerant name; bit 1: the plain QUdpSocket
+// path that platforms without a native one run; the rest: its size), then replies, each as
+// [flags][length][bytes]: flag bit 0 sends the reply from a second port of the device, which the
+// upload follows if it is the first to answer; bit 1 from another host, which the upload must
+// ignore. A final ERROR from both of the device's ports ends any script the upload has not
+// finished by then.
 #include "qtftp.h"
 
 #include <QCoreApplication>
@@ -19,7 +22,7 @@ const QString tolerantName = u"7380-v1.0.bin"_s;
 struct Harness
 {
     QTftp updater;
-    QUdpSocket ports[2]; // the device's listening port and a second one
+    QUdpSocket ports[3]; // the device's listening port, a second one, and another host's
     QList<std::pair<int, QByteArray>> script;
 };
 Harness *harness = nullptr;
@@ -30,8 +33,9 @@ void sendScript(quint16 clientPort)
         return;
     for (const auto &[port, bytes] : std::as_const(harness->script))
         harness->ports[port].writeDatagram(bytes, QHostAddress::LocalHost, clientPort);
-    harness->ports[0].writeDatagram("\0\5\0\0end of script"_ba, QHostAddress::LocalHost,
-                                    clientPort);
+    for (int port : {0, 1})
+        harness->ports[port].writeDatagram("\0\5\0\0end of script"_ba, QHostAddress::LocalHost,
+                                           clientPort);
 }
 } // namespace
 
@@ -40,8 +44,9 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     static QCoreApplication app(*argc, *argv);
     harness = new Harness; // lives until the process ends
-    for (QUdpSocket &port : harness->ports)
-        port.bind(QHostAddress::LocalHost, 0);
+    const char *hosts[] = {"127.0.0.1", "127.0.0.1", "127.0.0.2"};
+    for (int port = 0; port < 3; ++port)
+        harness->ports[port].bind(QHostAddress(QLatin1String(hosts[port])), 0);
     QTftp &updater = harness->updater;
     updater.setLocalAddress(u"127.0.0.1"_s);
     updater.setRemoteAddress(u"127.0.0.1"_s);
@@ -56,17 +61,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1)
         return 0;
-    const qsizetype fileSize = qsizetype(data[0] >> 1) * 13; // up to 1651 bytes: four blocks
+    const qsizetype fileSize = qsizetype(data[0] >> 2) * 26; // up to 1638 bytes: four blocks
     harness->script.clear();
     for (size_t at = 1; at + 2 <= size && harness->script.size() < 64;) {
         const size_t length = std::min<size_t>(data[at + 1], size - at - 2);
         harness->script.append(
-            {data[at] & 1,
+            {data[at] & 2 ? 2 : data[at] & 1,
              QByteArray(reinterpret_cast<const char *>(data) + at + 2, qsizetype(length))});
         at += 2 + length;
     }
     QTftp &updater = harness->updater;
     updater.setLocalPort(0); // so that binding always reports the new port
+    updater.setPlainSocketPathForTesting((data[0] & 2) != 0);
     const bool sent = updater.uploadFile(data[0] & 1 ? tolerantName : u"7380KD-v1.0.bin"_s,
                                          QByteArray(fileSize, 'x'));
     for (QUdpSocket &port : harness->ports) {

@@ -1,5 +1,6 @@
 // One file's upload and whole runs, against a scripted device for every reply and failure; real
 // servers (tftpd-hpa) are met by the window's and tstx-update's tests.
+#include "firmwarefile.h"
 #include "packets.h"
 #include "support/testsupport.h"
 
@@ -315,6 +316,22 @@ private slots:
                  run.refusedAtBlock3.isEmpty()
                      ? QStringList()
                      : QStringList {run.refusedAtBlock3 + u" 2 flash full 1024"_s});
+    }
+
+    // A fleet holds each image once; a file changed on disk is never sent from the old copy.
+    void imagesShared()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(u"7380-v1.bin"_s);
+        QVERIFY(writeFile(path, "first"));
+        const Firmware::Image held = Firmware::load(path); // by an upload in flight
+        QCOMPARE(Firmware::load(path).bytes.get(), held.bytes.get());
+        QFile file(path); // the same size, written later
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("again") == 5 && file.flush());
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+        QCOMPARE(*Firmware::load(path).bytes, "again"_ba);
     }
 };
 

@@ -6,6 +6,7 @@
 
 #include <QDeadlineTimer>
 #include <QHostInfo>
+#include <QNetworkProxy>
 #include <QUdpSocket>
 
 #include <optional>
@@ -30,6 +31,8 @@ QByteArray QTftp::buildWriteRequest(QString fileName, QByteArray fileData)
 bool QTftp::openSocket()
 {
     udpSocket = std::make_unique<QUdpSocket>();
+    // TFTP goes straight to the device: no proxy carries it, so none is looked up for each file.
+    udpSocket->setProxy(QNetworkProxy::NoProxy);
     const bool bound = udpSocket->bind(QHostAddress(m_localAddress), 0);
     reportLocalPort(udpSocket->localPort());
     return bound;
@@ -81,10 +84,15 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
         return failTransfer(udpSocket->errorString());
     reportStatus(u"Sending file %1"_s.arg(fileName));
 
-    const QHostInfo host = QHostInfo::fromName(m_remoteAddress);
-    if (host.addresses().isEmpty())
-        return failTransfer(u"could not resolve host name %1"_s.arg(host.hostName()));
-    const QHostAddress serverAddress = host.addresses().constFirst();
+    // An address is used as typed: looking it up would only ask the network for its name, and on
+    // a transmitter network without a name server that takes seconds for every file.
+    QHostAddress serverAddress(m_remoteAddress);
+    if (serverAddress.isNull()) {
+        const QHostInfo host = QHostInfo::fromName(m_remoteAddress);
+        if (host.addresses().isEmpty())
+            return failTransfer(u"could not resolve host name %1"_s.arg(host.hostName()));
+        serverAddress = host.addresses().constFirst();
+    }
     // Requests go to the device's port; everything after to the port its first reply came from.
     quint16 serverPort = m_remotePort;
     std::optional<quint16> transferPort;

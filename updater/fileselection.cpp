@@ -100,10 +100,9 @@ void QTftp::buildFileList(const QUrl &filesFolder)
             m_unmatchedImages.append(name);
     }
     // The first file that would stop a run, named as the listing names it.
-    QString stopper;
-    for (qsizetype i = 0; i < fileList.size() && stopper.isEmpty(); ++i)
-        stopper = Firmware::check(QUrl(fileList.at(i), QUrl::TolerantMode).toLocalFile())
-                      .note(names.at(i));
+    Firmware::Problem problem;
+    const qsizetype stopping = firstUnsendableFile(problem);
+    const QString stopper = stopping < 0 ? QString() : problem.note(names.at(stopping));
     setStatus(listingSummary(names, displayPath(listedFolder), stopper, m_unmatchedImages));
     setRunText({});
     setRunState(Idle);

@@ -13,6 +13,9 @@
 #include <memory>
 
 class QUdpSocket;
+namespace Firmware {
+struct Problem;
+}
 
 // The one object behind the window: the remembered choices, the firmware list of the chosen
 // folder, the update run and the TFTP upload of each file.
@@ -167,6 +170,9 @@ private:
     void appendMatches(const QList<QRegularExpression> &patterns, const QStringList &listing,
                        const QUrl &folder, bool recordErrorTolerant, QStringList &names);
     // sequencing.cpp
+    [[nodiscard]] QUrl entryUrl(qsizetype index) const;
+    // The position of the first listed file that cannot be sent whole, and why; -1 when none.
+    qsizetype firstUnsendableFile(Firmware::Problem &problem) const;
     void sendNextFile();
     // Refuses the file at the current index before any of it went out.
     bool refuseFile(const QString &status);

@@ -17,14 +17,26 @@ QString filesText(qsizetype count)
 }
 } // namespace
 
+QUrl QTftp::entryUrl(qsizetype index) const
+{
+    return QUrl(fileList.at(index), QUrl::TolerantMode);
+}
+
+qsizetype QTftp::firstUnsendableFile(Firmware::Problem &problem) const
+{
+    for (qsizetype i = 0; i < fileList.size(); ++i) {
+        problem = Firmware::check(entryUrl(i).toLocalFile());
+        if (problem.exists())
+            return i;
+    }
+    return -1;
+}
+
 QString QTftp::runRefusal() const
 {
-    for (const QString &entry : fileList) {
-        const QString path = QUrl(entry, QUrl::TolerantMode).toLocalFile();
-        if (const Firmware::Problem problem = Firmware::check(path); problem.exists())
-            return problem.status(path);
-    }
-    return {};
+    Firmware::Problem problem;
+    const qsizetype index = firstUnsendableFile(problem);
+    return index < 0 ? QString() : problem.status(entryUrl(index).toLocalFile());
 }
 
 void QTftp::startUpdate()
@@ -61,7 +73,7 @@ void QTftp::sendNextFile()
         setStatus(cancelledStatus());
         started = false;
     } else if (fileIndex < fileCount) {
-        const QUrl file(fileList.at(fileIndex), QUrl::TolerantMode);
+        const QUrl file = entryUrl(fileIndex);
         setRunText(u"File %1 of %2: %3"_s.arg(QString::number(fileIndex + 1),
                                               QString::number(fileCount),
                                               file.fileName(QUrl::FullyDecoded)));
@@ -143,9 +155,9 @@ void QTftp::endRun()
         result = u"Update NOT complete: nothing was sent"_s;
     } else {
         const QString stop = fileIndex < fileCount
-            ? u"file %1 of %2 (%3)"_s.arg(
-                QString::number(fileIndex + 1), QString::number(fileCount),
-                QUrl(fileList.at(fileIndex), QUrl::TolerantMode).fileName(QUrl::FullyDecoded))
+            ? u"file %1 of %2 (%3)"_s.arg(QString::number(fileIndex + 1),
+                                          QString::number(fileCount),
+                                          entryUrl(fileIndex).fileName(QUrl::FullyDecoded))
             : u"done"_s;
         result = u"Update NOT complete: stopped at %1; %2 had been sent"_s.arg(
             stop, fileIndex == 0 ? u"no file"_s : filesText(qMin(fileIndex, int(fileCount))));

@@ -1,12 +1,15 @@
 // Shows the program's window in one state for a screenshot, then waits to be stopped.
 //
-//     tstx_windowshot initial|ready|running|about MARKER_FILE
+//     tstx_windowshot initial|ready|running|complete|stopped|about|folder MARKER_FILE
 //
 // Loads "qrc:/main.qml" as the program does and drives the window through its own actions and
 // fields. When the state is on screen it creates MARKER_FILE; scripts/screenshot then grabs the
 // screen and stops it. Settings live in a temporary folder; the only device is a local one on
-// 127.0.0.1 that answers slowly, so "running" shows a run in its first file.
+// 127.0.0.1. For "running" it answers slowly, so the run is seen in its first file; for
+// "stopped" it refuses the third file half-way. "folder" shows the folder dialog opened in the
+// sample folder, which has no subfolders.
 
+#include "qtftp.h"
 #include "startup.h"
 
 #include <QDir>
@@ -14,6 +17,7 @@
 #include <QNetworkDatagram>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
@@ -24,12 +28,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Acknowledges everything, each answer after a short delay, so a run of the sample files stays
-// in its first file long enough to be seen.
-class SlowDevice
+// Acknowledges every block, each answer after delayMs, except block refusedBlock of the
+// refusedFile-th file (counted from 1), which it refuses as a full disk.
+class SampleDevice
 {
 public:
-    SlowDevice()
+    SampleDevice(int delayMs, int refusedFile = 0, int refusedBlock = 0)
+        : m_delayMs(delayMs)
+        , m_refusedFile(refusedFile)
+        , m_refusedBlock(refusedBlock)
     {
         m_socket.bind(QHostAddress::LocalHost, 0);
         QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] { answer(); });
@@ -46,16 +53,24 @@ private:
                 continue;
             // A write request gets ACK 0, DATA n gets ACK n.
             QByteArray ack("\0\4\0\0", 4);
+            if (bytes[1] == 2)
+                ++m_files;
             if (bytes[1] == 3) {
                 ack[2] = bytes[2];
                 ack[3] = bytes[3];
+                if (m_files == m_refusedFile && quint8(bytes[3]) == m_refusedBlock)
+                    ack = QByteArray("\0\5\0\3Disk full\0", 14);
             }
-            QTimer::singleShot(10, &m_socket, [this, ack, got] {
+            QTimer::singleShot(m_delayMs, &m_socket, [this, ack, got] {
                 m_socket.writeDatagram(ack, got.senderAddress(), quint16(got.senderPort()));
             });
         }
     }
     QUdpSocket m_socket;
+    int m_delayMs;
+    int m_refusedFile;
+    int m_refusedBlock;
+    int m_files = 0;
 };
 
 QObject *item(QQmlApplicationEngine &engine, const char *name)
@@ -68,14 +83,16 @@ void trigger(QQmlApplicationEngine &engine, const char *action)
     QMetaObject::invokeMethod(item(engine, action), "trigger");
 }
 
-// Sample firmware of a few sizes, made up of arbitrary bytes.
+// Sample firmware of a few sizes, made up of arbitrary bytes, and an image whose name in capitals
+// matches no firmware name, as a technician's folder may hold.
 void writeSamples(const QString &folder)
 {
     QDir().mkpath(folder);
     const QList<std::pair<QString, int>> samples {{u"7380-X-v1.2.bin"_s, 240000},
                                                   {u"7380-v1.2.bin"_s, 6000},
                                                   {u"7380KD-v1.0.bin"_s, 3000},
-                                                  {u"7465-v3.1.bin"_s, 4000}};
+                                                  {u"7465-v3.1.bin"_s, 4000},
+                                                  {u"7465-V3.0.BIN"_s, 4000}};
     for (const auto &[name, size] : samples) {
         QFile file(QDir(folder).filePath(name));
         if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(size, 'f')) != size)
@@ -107,11 +124,14 @@ int main(int argc, char *argv[])
         return 1;
     window->setPosition(0, 0);
 
-    SlowDevice device;
-    if (state != "initial") {
+    SampleDevice device(state == "running" ? 10 : 0, state == "stopped" ? 3 : 0, 3);
+    const QString folder = QDir(scratch.path()).filePath(u"Tessaline firmware/2026-03"_s);
+    writeSamples(folder);
+    if (state == "folder") {
+        QSettings().setValue(u"savedFolder"_s, folder); // where the dialog opens
+        trigger(engine, "openAction");
+    } else if (state != "initial") {
         // The technician's steps: loopback, the device's address, the sample folder.
-        const QString folder = QDir(scratch.path()).filePath(u"Tessaline firmware/2026-03"_s);
-        writeSamples(folder);
         const QStringList entries = item(engine, "qtftp")->property("ifsList").toStringList();
         const auto loopback
             = std::find_if(entries.cbegin(), entries.cend(),
@@ -125,19 +145,25 @@ int main(int argc, char *argv[])
         dialog->setProperty("selectedFolder", QUrl::fromLocalFile(folder));
         QMetaObject::invokeMethod(dialog, "accept");
     }
-    if (state == "running")
+    const auto shown = [&marker] {
+        QFile file(marker);
+        file.open(QIODevice::WriteOnly);
+    };
+    if (state == "running" || state == "complete" || state == "stopped")
         QMetaObject::invokeMethod(item(engine, "startButton"), "clicked");
     else if (state == "about")
         trigger(engine, "aboutAction");
-    else if (state != "initial" && state != "ready")
+    else if (state != "initial" && state != "ready" && state != "folder")
         qFatal("unknown state \"%s\"", state.constData());
 
-    // Give the window time to settle (the run to make some progress), then tell the
-    // script; stop by ourselves should nobody come.
-    QTimer::singleShot(1500, [&marker] {
-        QFile file(marker);
-        file.open(QIODevice::WriteOnly);
-    });
+    // Give the window time to settle (the run to make some progress, or to end), then tell
+    // the script; stop by ourselves should nobody come.
+    if (state == "complete" || state == "stopped") {
+        QObject::connect(qobject_cast<QTftp *>(item(engine, "qtftp")), &QTftp::updateCompleted,
+                         [shown] { QTimer::singleShot(500, shown); });
+    } else {
+        QTimer::singleShot(1500, shown);
+    }
     QTimer::singleShot(60000, &app, &QCoreApplication::quit);
     return QGuiApplication::exec();
 }
