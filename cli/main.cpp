@@ -53,7 +53,8 @@ int listFolder(const QString &folder)
     if (files.isEmpty())
         notes.append(
             u"no firmware files in %1, so a run would refuse to start"_s.arg(printable(folder)));
-    if (const QString refusal = tftp.runRefusal(); !refusal.isEmpty())
+    const QString refusal = tftp.runRefusal();
+    if (!refusal.isEmpty())
         notes.append(u"a run would refuse to start, sending nothing: "_s + printable(refusal));
     if (const QString unmatched = unmatchedText(tftp.unmatchedImages()); !unmatched.isEmpty())
         notes.append(unmatched);
@@ -63,7 +64,7 @@ int listFolder(const QString &folder)
     for (const FirmwareFile &file : files)
         listing += u"%1  %2\n"_s.arg(file.size, 10).arg(printable(file.name));
     writeTo(stdout, listing + u"%1  done\n"_s.arg(0, 10));
-    return files.isEmpty() || !tftp.runRefusal().isEmpty() ? 1 : 0;
+    return files.isEmpty() || !refusal.isEmpty() ? 1 : 0;
 }
 
 // The table, the count, and the report when one was asked for; the exit status of the run.
