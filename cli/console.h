@@ -2,19 +2,29 @@
 
 #include <QObject>
 
-// The terminal and the interrupt keys, one implementation per platform (console_unix.cpp,
-// console_win.cpp).
+#include <cstdio>
+
+// The terminal, the process's limits and the interrupt keys, one implementation per platform
+// (console_unix.cpp, console_win.cpp).
 namespace Console {
-// True when standard error is a terminal that takes cursor movements (on Windows once virtual
-// terminal processing could be switched on); otherwise the progress goes out as plain lines.
-bool enableLiveDisplay();
-// The width of the terminal on standard error; 80 when it cannot be told.
+// True when stream (stdout or stderr) is a terminal that takes escape sequences for the cursor
+// and colours (on Windows once virtual terminal processing could be switched on).
+bool takesEscapes(std::FILE *stream);
+// The size of the terminal on standard error; 80 columns and 24 rows when it cannot be told.
 int columns();
+int rows();
+// A closed output (a pager quit, a killed tee) or a hung-up terminal (a dropped SSH session)
+// must not end the run: writes to it then fail instead, and writeTo stops using it.
+void keepRunningWithoutOutput();
+// Raises the limit on open files as far as the system lets a user; how many files the process
+// may have open now, or -1 where the platform has no such limit for sockets.
+qint64 raiseOpenFileLimit();
 } // namespace Console
 
-// Turns the first Ctrl+C (SIGINT or SIGTERM on Unix; Ctrl+C or Ctrl+Break on Windows) into
-// interrupted() in the thread that made the watcher. A second one ends the process at once with
-// status 130. One watcher per process.
+// Turns Ctrl+C (SIGINT or SIGTERM on Unix; Ctrl+C or Ctrl+Break on Windows) into signals in the
+// thread that made the watcher: the first into interrupted(), the second into quitRequested().
+// A third ends the process at once with status 130, in case the thread cannot answer. One
+// watcher per process.
 class InterruptWatcher : public QObject
 {
     Q_OBJECT
@@ -24,6 +34,6 @@ public:
     ~InterruptWatcher() override;
 
 signals:
-    // Fires once, on the first interrupt.
     void interrupted();
+    void quitRequested();
 };

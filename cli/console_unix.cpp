@@ -5,37 +5,77 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <limits>
 #include <string_view>
 
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-bool Console::enableLiveDisplay()
+namespace {
+winsize terminalSize()
+{
+    winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0)
+        return {};
+    return size;
+}
+} // namespace
+
+bool Console::takesEscapes(std::FILE *stream)
 {
     const char *term = std::getenv("TERM");
-    return ::isatty(STDERR_FILENO) == 1 && !(term && std::string_view(term) == "dumb");
+    return ::isatty(::fileno(stream)) == 1 && !(term && std::string_view(term) == "dumb");
 }
 
 int Console::columns()
 {
-    winsize size {};
-    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+    const winsize size = terminalSize();
+    return size.ws_col > 0 ? size.ws_col : 80;
 }
 
-// The self-pipe: the signal handler may only do async-signal-safe things, so it writes one byte
-// to a socket whose other end the event loop watches.
+int Console::rows()
+{
+    const winsize size = terminalSize();
+    return size.ws_row > 0 ? size.ws_row : 24;
+}
+
+void Console::keepRunningWithoutOutput()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN);
+}
+
+qint64 Console::raiseOpenFileLimit()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return -1;
+    if (limit.rlim_cur != limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? std::numeric_limits<qint64>::max()
+                                           : qint64(limit.rlim_cur);
+}
+
+// The self-pipe: the signal handler may only do async-signal-safe things, so it writes the
+// interrupt's number to a socket whose other end the event loop watches.
 namespace {
 int wakeSockets[2] = {-1, -1};
 std::atomic<int> interruptCount = 0;
 
 extern "C" void onInterrupt(int)
 {
-    if (interruptCount.fetch_add(1) > 0) {
+    const int count = interruptCount.fetch_add(1) + 1;
+    if (count > 2) {
         [[maybe_unused]] const auto written = ::write(STDERR_FILENO, "\n", 1);
         std::_Exit(130);
     }
-    const char byte = 1;
+    const char byte = char(count);
     [[maybe_unused]] const auto written = ::write(wakeSockets[0], &byte, 1);
 }
 } // namespace
@@ -49,8 +89,12 @@ InterruptWatcher::InterruptWatcher(QObject *parent)
     auto *notifier = new QSocketNotifier(wakeSockets[1], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] {
         char byte = 0;
-        [[maybe_unused]] const auto read = ::read(wakeSockets[1], &byte, 1);
-        emit interrupted();
+        if (::read(wakeSockets[1], &byte, 1) != 1)
+            return;
+        if (byte == 1)
+            emit interrupted();
+        else
+            emit quitRequested();
     });
     struct sigaction action
     {

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define NOMINMAX
+#ifndef NOMINMAX
+#    define NOMINMAX
+#endif
 #include <io.h>
 #include <windows.h>
 
@@ -14,11 +16,21 @@
 #    define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
 #endif
 
-bool Console::enableLiveDisplay()
+namespace {
+CONSOLE_SCREEN_BUFFER_INFO screenInfo()
 {
-    if (!_isatty(_fileno(stderr)))
+    CONSOLE_SCREEN_BUFFER_INFO info {};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+        return {};
+    return info;
+}
+} // namespace
+
+bool Console::takesEscapes(std::FILE *stream)
+{
+    if (!_isatty(_fileno(stream)))
         return false;
-    const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    const HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     DWORD mode = 0;
     return GetConsoleMode(handle, &mode)
         && SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
@@ -26,14 +38,27 @@ bool Console::enableLiveDisplay()
 
 int Console::columns()
 {
-    CONSOLE_SCREEN_BUFFER_INFO info {};
-    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
-        return 80;
-    return info.srWindow.Right - info.srWindow.Left + 1;
+    const SMALL_RECT window = screenInfo().srWindow;
+    return window.Right > window.Left ? window.Right - window.Left + 1 : 80;
 }
 
-// The console calls the handler on a thread of its own: it posts the first interrupt to the
-// watcher's thread as a queued call.
+int Console::rows()
+{
+    const SMALL_RECT window = screenInfo().srWindow;
+    return window.Bottom > window.Top ? window.Bottom - window.Top + 1 : 24;
+}
+
+// Windows sends no signal for a closed pipe: the write fails, and writeTo stops using it.
+void Console::keepRunningWithoutOutput() { }
+
+// Sockets are handles, not C run-time files: no limit of this kind applies to them.
+qint64 Console::raiseOpenFileLimit()
+{
+    return -1;
+}
+
+// The console calls the handler on a thread of its own: it posts the interrupts to the watcher's
+// thread as queued calls.
 namespace {
 std::atomic<InterruptWatcher *> watcher = nullptr;
 std::atomic<int> interruptCount = 0;
@@ -42,10 +67,13 @@ BOOL WINAPI onConsoleControl(DWORD type)
 {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
         return FALSE;
-    if (interruptCount.fetch_add(1) > 0)
+    const int count = interruptCount.fetch_add(1) + 1;
+    InterruptWatcher *target = watcher.load();
+    if (count > 2 || !target)
         std::_Exit(130);
-    if (InterruptWatcher *target = watcher.load())
-        QMetaObject::invokeMethod(target, &InterruptWatcher::interrupted, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        target, count == 1 ? &InterruptWatcher::interrupted : &InterruptWatcher::quitRequested,
+        Qt::QueuedConnection);
     return TRUE;
 }
 } // namespace

@@ -1,6 +1,6 @@
 #include "fleetrun.h"
 
-#include "display.h"
+#include "output.h"
 
 #include <QFileInfo>
 #include <QUrl>
@@ -37,6 +37,31 @@ QString resultText(DeviceOutcome::Result result)
     return u"not started"_s;
 }
 
+QString shownResult(const DeviceOutcome &outcome)
+{
+    const QString text = resultText(outcome.result);
+    return outcome.acceptedErrors.isEmpty() ? text : text + u'*';
+}
+
+QString inResultColour(std::FILE *stream, DeviceOutcome::Result result, const QString &text)
+{
+    if (result == DeviceOutcome::Updated)
+        return coloured(stream, text, Colour::Green);
+    if (result == DeviceOutcome::Failed)
+        return coloured(stream, text, Colour::Red);
+    return text;
+}
+
+QString acceptedErrorsText(const DeviceOutcome &outcome)
+{
+    QString text;
+    for (const QTftp::AcceptedError &error : outcome.acceptedErrors)
+        text += u"; ERROR taken as received for %1: %2 %3, after %4 bytes acknowledged"_s.arg(
+            printable(error.fileName), QString::number(error.code), printable(error.message),
+            QString::number(error.bytesAcknowledged));
+    return text;
+}
+
 FleetRun::FleetRun(const QStringList &devices, const QString &localAddress, quint16 port)
 {
     for (const QString &name : devices) {
@@ -65,6 +90,10 @@ QString FleetRun::prepare(const QString &folder)
     if (firmwareList.isEmpty())
         return u"%1 holds no firmware images; see what a run would send with: tstx-update --list %1"_s
             .arg(printable(folder));
+    // Found now, not at the file's turn with the files before it already in every transmitter.
+    if (const QString refusal = m_devices.front().tftp->runRefusal(); !refusal.isEmpty())
+        return u"%1; nothing was sent: mend the folder, then check it with tstx-update --list %2"_s
+            .arg(printable(refusal), printable(folder));
     m_files = firmwareFiles(firmwareList);
 
     for (int i = 0; i < deviceCount(); ++i) {
@@ -109,6 +138,19 @@ void FleetRun::interrupt()
     }
 }
 
+void FleetRun::abandonRunning()
+{
+    m_interrupted = true;
+    for (Device &device : m_devices) {
+        if (device.outcome.result != DeviceOutcome::Running)
+            continue;
+        record(device);
+        device.outcome.result = DeviceOutcome::Cancelled;
+        device.outcome.status = u"Quit at once (Ctrl+C twice) during %1"_s.arg(
+            fileName(device.tftp->currentFileIndex()));
+    }
+}
+
 void FleetRun::noteUpload(int index)
 {
     Device &device = m_devices[size_t(index)];
@@ -122,12 +164,7 @@ void FleetRun::complete(int index)
 {
     Device &device = m_devices[size_t(index)];
     DeviceOutcome &outcome = device.outcome;
-    outcome.seconds = double(device.clock.elapsed()) / 1000;
-    outcome.filesSent = device.tftp->currentFileIndex();
-    outcome.status = device.tftp->errorString();
-    outcome.bytes = 0;
-    for (int file = 0; file < qMin(outcome.filesSent, int(m_files.size())); ++file)
-        outcome.bytes += m_files.at(file).size;
+    record(device);
     // Updated means the device took "done": each file before it went through first.
     if (outcome.filesSent == fileCount())
         outcome.result = DeviceOutcome::Updated;
@@ -137,6 +174,16 @@ void FleetRun::complete(int index)
     emit deviceEnded(index);
     // Later, not from inside the updater's signal, and after a loop in startMore has ended.
     QMetaObject::invokeMethod(this, &FleetRun::startMore, Qt::QueuedConnection);
+}
+
+void FleetRun::record(Device &device)
+{
+    DeviceOutcome &outcome = device.outcome;
+    outcome.seconds = double(device.clock.elapsed()) / 1000;
+    outcome.filesSent = device.tftp->currentFileIndex();
+    outcome.status = device.tftp->errorString();
+    outcome.bytes = device.tftp->acknowledgedBytes();
+    outcome.acceptedErrors = device.tftp->acceptedErrors();
 }
 
 bool FleetRun::allUpdated() const
@@ -149,6 +196,11 @@ bool FleetRun::allUpdated() const
 QString FleetRun::fileName(int index) const
 {
     return index < m_files.size() ? m_files.at(index).name : u"done"_s;
+}
+
+QStringList FleetRun::unmatchedImages() const
+{
+    return m_devices.front().tftp->unmatchedImages();
 }
 
 const DeviceOutcome &FleetRun::outcome(int device) const

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -29,13 +30,21 @@ struct DeviceOutcome
     QString device;
     Result result = NotStarted;
     int filesSent = 0; // taken by the device, "done" counting as the last one
-    qint64 bytes = 0; // of the firmware files the device took
+    qint64 bytes = 0; // firmware bytes the device acknowledged, whatever the result
     double seconds = 0;
     QString status; // the status text that ended its update, as the updater wrote it
+    // Primary images the device answered with an ERROR, which the update takes as received.
+    QList<QTftp::AcceptedError> acceptedErrors;
 };
 
-// How a result reads in the summary and the report.
+// How a result reads in the report.
 QString resultText(DeviceOutcome::Result result);
+// How it reads on screen: "updated*" when an ERROR was taken as received.
+QString shownResult(const DeviceOutcome &outcome);
+// Text in the result's colour where stream shows colours: updated green, failed red.
+QString inResultColour(std::FILE *stream, DeviceOutcome::Result result, const QString &text);
+// "; ERROR taken as received for NAME: CODE TEXT, after N bytes acknowledged" for each.
+QString acceptedErrorsText(const DeviceOutcome &outcome);
 
 // Updates a fleet: one QTftp object per transmitter, driven as the window drives its one, with
 // at most a given number of updates at once. All of it runs in the thread that made the run.
@@ -53,10 +62,14 @@ public:
     void start(int parallel);
     // Starts no further transmitter and cancels the running ones.
     void interrupt();
+    // For a quit at once: records every running transmitter as cancelled, as far as it got.
+    void abandonRunning();
 
     [[nodiscard]] bool interrupted() const { return m_interrupted; }
     [[nodiscard]] bool allUpdated() const;
     [[nodiscard]] const QList<FirmwareFile> &files() const { return m_files; }
+    // The .bin files of the folder that match no firmware name, and so are not sent.
+    [[nodiscard]] QStringList unmatchedImages() const;
     // The files of an update: the firmware files and "done".
     [[nodiscard]] int fileCount() const { return int(m_files.size()) + 1; }
     [[nodiscard]] QString fileName(int index) const;
@@ -87,6 +100,7 @@ private:
     void startMore();
     void noteUpload(int index);
     void complete(int index);
+    void record(Device &device);
 
     std::vector<Device> m_devices;
     QList<FirmwareFile> m_files;

@@ -1,15 +1,14 @@
 #include "options.h"
 
-#include "display.h"
+#include "console.h"
+#include "devicelist.h"
 #include "networkinterfaces.h"
+#include "output.h"
+#include "report.h"
 
 #include <QCommandLineParser>
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QRegularExpression>
-#include <QSet>
 
 using namespace Qt::StringLiterals;
 
@@ -26,26 +25,9 @@ const QString description
       "\n"
       "Exit status: 0 when every transmitter took the whole update, 1 when any\n"
       "did not (it failed, was cancelled or was not started), 2 for a usage\n"
-      "error. Ctrl+C starts no further transmitter and cancels the running\n"
-      "ones, then reports; a second Ctrl+C quits at once."_s;
-
-// Adds the devices of a devices file: whitespace-separated words; blank lines and everything
-// after a "#" are ignored. The failure, or an empty text.
-QString readDevicesFile(const QString &path, QStringList &devices)
-{
-    QFile file(path);
-    const bool opened
-        = path == u"-"_s ? file.open(stdin, QIODevice::ReadOnly) : file.open(QIODevice::ReadOnly);
-    const QByteArray contents = opened ? file.readAll() : QByteArray();
-    if (!opened || file.error() != QFileDevice::NoError)
-        return u"cannot read the devices file %1: %2; give a readable file with one device per "
-               "line, or - for standard input"_s.arg(printable(path), file.errorString());
-    static const QRegularExpression whitespace(u"\\s+"_s);
-    const QStringList lines = QString::fromUtf8(contents).split(u'\n');
-    for (const QString &line : lines)
-        devices += line.section(u'#', 0, 0).split(whitespace, Qt::SkipEmptyParts);
-    return {};
-}
+      "error (nothing was sent). Ctrl+C starts no further transmitter and\n"
+      "cancels the running ones, then reports; a second Ctrl+C reports and\n"
+      "quits at once (130). --list exits with 1 when a run would refuse."_s;
 
 // The first IPv4 address of the interface that bears name, as the window lists it or as the
 // system names it; empty when there is none.
@@ -73,12 +55,10 @@ QString interfaceNames()
     return names.isEmpty() ? u"(none)"_s : names.join(u", "_s);
 }
 
-// The same transmitter typed twice, as an address or as a name in other letter case.
-QString deviceKey(const QString &device)
-{
-    const QHostAddress address(device);
-    return address.isNull() ? device.toLower() : address.toString();
-}
+// Open files that a run needs: the program's own, and for each update at once its socket and
+// the event wake-up of the thread it runs on, with room to spare.
+constexpr qint64 ownFiles = 32;
+constexpr qint64 filesPerUpdate = 3;
 } // namespace
 
 QString parseCommandLine(const QStringList &arguments, Options &options)
@@ -113,9 +93,9 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(u"folder"_s,
                                  u"The folder that holds the firmware images (.bin)."_s);
-    parser.addPositionalArgument(u"device"_s,
-                                 u"A transmitter's address or host name, as typed in the window."_s,
-                                 u"device..."_s);
+    parser.addPositionalArgument(
+        u"device"_s, u"A transmitter's IPv4 address or host name, as typed in the window."_s,
+        u"device..."_s);
 
     if (!parser.parse(arguments))
         return printable(parser.errorText()) + u" Type tstx-update --help for the options."_s;
@@ -150,18 +130,8 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
             !error.isEmpty())
             return error;
     }
-    if (options.devices.isEmpty())
-        return u"no devices given; name them after the folder (tstx-update FOLDER 192.168.1.20 "
-               "...) or in a file (--devices FILE)"_s;
-    // Two updates of one transmitter at once would run into each other.
-    QSet<QString> seen;
-    for (const QString &device : std::as_const(options.devices)) {
-        const QString key = deviceKey(device);
-        if (seen.contains(key))
-            return u"the device %1 is listed twice; list each transmitter once"_s.arg(
-                printable(device));
-        seen.insert(key);
-    }
+    if (QString error = checkDevices(options.devices); !error.isEmpty())
+        return error;
 
     bool ok = false;
     const uint portNumber = parser.value(port).toUInt(&ok);
@@ -173,6 +143,17 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
     if (!ok || options.parallel < 1 || options.parallel > maxParallel)
         return u"--parallel takes a number from 1 to %1, not %2"_s.arg(
             QString::number(maxParallel), printable(parser.value(parallel)));
+    const qint64 filesNeeded = ownFiles + filesPerUpdate * options.parallel;
+    if (const qint64 allowed = Console::raiseOpenFileLimit();
+        allowed >= 0 && filesNeeded > allowed) {
+        const qint64 fitting = (allowed - ownFiles) / filesPerUpdate;
+        return u"--parallel %1 needs about %2 open files, and this system allows %3; %4"_s.arg(
+            QString::number(options.parallel), QString::number(filesNeeded),
+            QString::number(allowed),
+            fitting >= 1
+                ? u"give --parallel %1 or less, or raise the limit (ulimit -n)"_s.arg(fitting)
+                : u"raise the limit (ulimit -n)"_s);
+    }
 
     if (parser.isSet(interface) && parser.isSet(localAddress))
         return u"--interface and --local-address both given; give only one of them"_s;
@@ -191,8 +172,9 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
     }
     options.reportFile = parser.value(report);
     // Found out now rather than after a long run.
-    if (!options.reportFile.isEmpty() && !QFileInfo(options.reportFile).absoluteDir().exists())
-        return u"there is no folder for the report %1; give a file in an existing folder"_s.arg(
-            printable(options.reportFile));
+    if (parser.isSet(report)) {
+        if (QString error = reportTargetProblem(options.reportFile); !error.isEmpty())
+            return error;
+    }
     return {};
 }

@@ -1,8 +1,10 @@
 #include "report.h"
 
-#include "display.h"
 #include "fleetrun.h"
+#include "output.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,27 +16,64 @@ using namespace Qt::StringLiterals;
 
 void printSummary(const FleetRun &run)
 {
-    QList<QStringList> rows {
-        {u"DEVICE"_s, u"RESULT"_s, u"FILES"_s, u"BYTES"_s, u"SECONDS"_s, u"STATUS"_s}};
+    const QStringList header {u"DEVICE"_s, u"RESULT"_s,  u"FILES"_s,
+                              u"BYTES"_s,  u"SECONDS"_s, u"STATUS"_s};
+    QList<QStringList> rows {header};
+    QString accepted;
     for (int device = 0; device < run.deviceCount(); ++device) {
         const DeviceOutcome &outcome = run.outcome(device);
-        rows.append({printable(outcome.device), resultText(outcome.result),
+        rows.append({printable(outcome.device), shownResult(outcome),
                      u"%1/%2"_s.arg(outcome.filesSent).arg(run.fileCount()),
                      QString::number(outcome.bytes), QString::number(outcome.seconds, 'f', 1),
                      printable(outcome.status)});
+        for (const QTftp::AcceptedError &error : outcome.acceptedErrors) {
+            accepted += u"  %1  %2: ERROR %3 %4, after %5 bytes acknowledged\n"_s.arg(
+                printable(outcome.device), printable(error.fileName), QString::number(error.code),
+                printable(error.message), QString::number(error.bytesAcknowledged));
+        }
     }
-    QList<qsizetype> widths(rows.constFirst().size(), 0);
+    QList<qsizetype> widths(header.size(), 0);
     for (const QStringList &row : std::as_const(rows)) {
         for (qsizetype column = 0; column < row.size(); ++column)
             widths[column] = qMax(widths[column], row.at(column).size());
     }
     QString table;
-    for (const QStringList &row : std::as_const(rows)) {
-        for (qsizetype column = 0; column + 1 < row.size(); ++column)
-            table += row.at(column).leftJustified(widths[column] + 2);
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const QStringList &row = rows.at(i);
+        for (qsizetype column = 0; column + 1 < row.size(); ++column) {
+            // Coloured after padding: the escapes take no room on the screen.
+            const QString cell = row.at(column).leftJustified(widths[column] + 2);
+            table += column == 1 && i > 0
+                ? inResultColour(stdout, run.outcome(int(i - 1)).result, cell)
+                : cell;
+        }
         table += row.constLast() + u'\n';
     }
+    if (!accepted.isEmpty())
+        table
+            += u"\n* The device answered a primary image with an ERROR, which the update takes as "
+               "received, as the window does; so an updated* transmitter may not hold the whole "
+               "image. What it answered, and the bytes of the image it had acknowledged before:\n"_s
+            + accepted;
     writeTo(stdout, table);
+}
+
+QString reportTargetProblem(const QString &path)
+{
+    if (path.isEmpty())
+        return u"--report takes a file name, such as --report fleet.json"_s;
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.isDir())
+        return u"there is no folder for the report %1; give a file in an existing folder"_s.arg(
+            printable(path));
+    if (file.exists() && !file.isFile())
+        return u"the report %1 is not a regular file; give the path of a new or a regular file"_s
+            .arg(printable(path));
+    if (!folder.isWritable() || (file.exists() && !file.isWritable()))
+        return u"the report %1 cannot be written here; give a file in a folder you can write to"_s
+            .arg(printable(path));
+    return {};
 }
 
 QString writeReport(const QString &path, const FleetRun &run, const QString &folder)
@@ -47,13 +86,20 @@ QString writeReport(const QString &path, const FleetRun &run, const QString &fol
     for (int device = 0; device < run.deviceCount(); ++device) {
         const DeviceOutcome &outcome = run.outcome(device);
         ++counts[outcome.result];
+        QJsonArray acceptedErrors;
+        for (const QTftp::AcceptedError &error : outcome.acceptedErrors)
+            acceptedErrors.append(QJsonObject {{u"file"_s, error.fileName},
+                                               {u"code"_s, error.code},
+                                               {u"message"_s, error.message},
+                                               {u"bytesAcknowledged"_s, error.bytesAcknowledged}});
         devices.append(QJsonObject {{u"device"_s, outcome.device},
                                     {u"result"_s, resultText(outcome.result)},
                                     {u"filesSent"_s, outcome.filesSent},
                                     {u"filesTotal"_s, run.fileCount()},
                                     {u"bytes"_s, outcome.bytes},
                                     {u"seconds"_s, outcome.seconds},
-                                    {u"status"_s, outcome.status}});
+                                    {u"status"_s, outcome.status},
+                                    {u"acceptedErrors"_s, acceptedErrors}});
     }
     const QJsonObject totals {{u"devices"_s, run.deviceCount()},
                               {u"updated"_s, counts[DeviceOutcome::Updated]},

@@ -1,13 +1,20 @@
-// tstx-update as a technician runs it: a fleet of tftpd-hpa devices and a scripted one on
+// tstx-update as a technician runs it: a fleet of tftpd-hpa devices and scripted ones on
 // loopback addresses, the listing of a folder, and the usage errors.
 #include "support/testsupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSignalSpy>
 
+#include <csignal>
 #include <deque>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
@@ -31,14 +38,16 @@ struct Run
 };
 
 // Runs the program to its end while this thread's event loop goes on, so a scripted device
-// answers meanwhile.
-Run runProgram(const QStringList &arguments)
+// answers meanwhile; with a report unless the arguments name another. setUp may change the process.
+Run runProgram(const QStringList &arguments, const std::function<void(QProcess &)> &setUp = {})
 {
     QProcess process;
     QTemporaryDir reportFolder;
     QSignalSpy finished(&process, &QProcess::finished);
+    if (setUp)
+        setUp(process);
     process.start(QStringLiteral(PROGRAM),
-                  arguments + QStringList {u"--report"_s, reportFolder.filePath(u"r"_s)});
+                  QStringList {u"--report"_s, reportFolder.filePath(u"r"_s)} + arguments);
     if (!finished.wait(60000) || process.exitStatus() != QProcess::NormalExit)
         qFatal("tstx-update did not end normally: %s", qPrintable(process.errorString()));
     QFile report(reportFolder.filePath(u"r"_s));
@@ -53,14 +62,24 @@ class TestCli : public QObject
     Q_OBJECT
 
     QTemporaryDir folder; // the firmware, and one decoy
-    QTemporaryDir empty; // no firmware at all, and a devices file
+    QTemporaryDir empty; // no firmware at all, a devices file and a FIFO
+    QTemporaryDir tooLarge; // an image a transfer cannot carry, and a devices file too large
 
 private slots:
     void initTestCase()
     {
+        // For the runs on a terminal: one that shows colours.
+        qputenv("TERM", "xterm");
+        qunsetenv("NO_COLOR");
         for (int i = 0; i < firmware.size(); ++i)
             QVERIFY(writeFile(folder.filePath(firmware[i]), contents(i)));
         QVERIFY(writeFile(folder.filePath(u"readme.txt"_s), "not sent"));
+        QVERIFY(writeFile(folder.filePath(u"7381-V9.BIN"_s), "letter case"));
+        QVERIFY(writeFile(tooLarge.filePath(u"7380-v1.bin"_s), {}));
+        QFile image(tooLarge.filePath(u"7465-v1.bin"_s));
+        QVERIFY(image.open(QIODevice::WriteOnly) && image.resize(33553920));
+        QVERIFY(writeFile(tooLarge.filePath(u"devices"_s), QByteArray((1 << 20) + 1, ' ')));
+        QVERIFY(::mkfifo(QFile::encodeName(empty.filePath(u"fifo"_s)).constData(), 0600) == 0);
         QVERIFY(writeFile(empty.filePath(u"7390-v1.bin"_s), "no pattern's model"));
         // Only the comment names 127.0.0.3 twice; 127.0.0.2 is in the file and on the line.
         QVERIFY(writeFile(empty.filePath(u"devices"_s),
@@ -69,13 +88,14 @@ private slots:
 
     void fleet_data()
     {
-        QTest::addColumn<bool>("withRefusingDevice");
-        QTest::addRow("four real devices") << false;
-        QTest::addRow("four real ones and one that refuses done") << true;
+        QTest::addColumn<bool>("withScripted");
+        QTest::addRow("four real devices, standard error a closed pipe") << false;
+        // It takes an ERROR to its second image, which counts as taken, and refuses done.
+        QTest::addRow("four real ones and a scripted one") << true;
     }
     void fleet()
     {
-        QFETCH(bool, withRefusingDevice);
+        QFETCH(bool, withScripted);
         // One port for every device, on a loopback address each; half of them take no options.
         std::deque<Tftpd> servers;
         QStringList devices;
@@ -85,20 +105,27 @@ private slots:
                                                        servers.empty() ? 0 : servers[0].port());
             QVERIFY2(server.errorString.isEmpty(), qPrintable(server.errorString));
         }
-        // Takes every file but refuses "done": not updated, though all the firmware went in.
-        ScriptedDevice refusing(
+        ScriptedDevice scripted(
             [](int n, const QByteArray &got) {
-                if (got.startsWith("\0\2done\0"_ba))
+                if (got.startsWith("\0\2done\0"_ba)
+                    || got.startsWith("\0\2"_ba + firmware[1].toLatin1()))
                     return QByteArrayList {errorPacket(2, hostileText)};
                 return ScriptedDevice::acknowledge(n, got);
             },
             u"127.0.0.6"_s, servers[0].port());
-        if (withRefusingDevice)
+        if (withScripted)
             devices.append(u"127.0.0.6"_s);
+        int pipeEnds[2] = {-1, -1};
+        QVERIFY(::pipe(pipeEnds) == 0 && ::close(pipeEnds[0]) == 0);
 
         const Run run = runProgram(
-            QStringList {u"--port"_s, QString::number(servers[0].port()), folder.path()} + devices);
-        QVERIFY2(run.exitCode == (withRefusingDevice ? 1 : 0), run.err.constData());
+            QStringList {u"--port"_s, QString::number(servers[0].port()), folder.path()} + devices,
+            [&](QProcess &process) {
+                if (!withScripted)
+                    process.setStandardErrorFile(u"/proc/self/fd/%1"_s.arg(pipeEnds[1]));
+            });
+        ::close(pipeEnds[1]);
+        QVERIFY2(run.exitCode == int(withScripted), run.err.constData());
         for (const Tftpd &server : servers) {
             for (int i = 0; i < firmware.size(); ++i)
                 QVERIFY2(server.file(firmware[i]) == contents(i), qPrintable(firmware[i]));
@@ -106,59 +133,171 @@ private slots:
         }
         const QJsonObject &json = run.report;
         QCOMPARE(json[u"totals"_s][u"updated"_s].toInt(), 4);
-        QCOMPARE(json[u"totals"_s][u"failed"_s].toInt(), int(withRefusingDevice));
+        QCOMPARE(json[u"totals"_s][u"failed"_s].toInt(), int(withScripted));
         QCOMPARE(json[u"devices"_s][0][u"filesSent"_s].toInt(), 5);
-        if (!withRefusingDevice)
+        if (!withScripted)
             return;
-        // In order, then "done"; the device's own text reported.
-        QCOMPARE(refusing.requests(), firmware + QStringList {u"done"_s});
-        const QJsonObject failed = json[u"devices"_s][4].toObject();
-        QCOMPARE(failed[u"filesSent"_s].toInt(), 4);
-        QCOMPARE(failed[u"status"_s].toString(),
+        // In order, then "done"; the device's own text reported, escaped, never acting.
+        QCOMPARE(scripted.requests(), firmware + QStringList {u"done"_s});
+        const QJsonObject device = json[u"devices"_s][4].toObject();
+        QCOMPARE(device[u"filesSent"_s].toInt(), 4);
+        QCOMPARE(device[u"status"_s].toString(),
                  u"Protocol Error: 2 "_s + QString::fromLatin1(hostileText));
-        // On the terminal it is shown, escaped, and never acts.
         QVERIFY2(run.out.contains(" Protocol Error: 2 \\x1b]0;pwned\\x07\n"), run.out.constData());
         QVERIFY(!run.out.contains('\x1b') && !run.err.contains('\x1b'));
+        // The ERROR taken as received said, and its image's bytes not counted as acknowledged.
+        QCOMPARE(device[u"bytes"_s].toInt(), 0 + 1536 + 6300);
+        QCOMPARE(device[u"acceptedErrors"_s],
+                 (QJsonArray {QJsonObject {{u"file"_s, firmware[1]},
+                                           {u"code"_s, 2},
+                                           {u"message"_s, QString::fromLatin1(hostileText)},
+                                           {u"bytesAcknowledged"_s, 0}}}));
+        QVERIFY2(run.out.contains(" failed* ") && run.out.contains("\n* ")
+                     && run.out.contains("7381-v2.bin: ERROR 2 \\x1b]0;pwned\\x07, after 0 bytes"),
+                 run.out.constData());
+        // Each plain line starts with the local time, and tells of the ERROR taken.
+        static const QRegularExpression timed(
+            u"^\\d{4}-\\d\\d-\\d\\dT[\\d:]{8}(Z|[+-][\\d:]{5}) "_s);
+        for (const QByteArray &line : run.err.split('\n'))
+            QVERIFY2(line.isEmpty() || timed.match(QString::fromUtf8(line)).hasMatch(), line);
+        QVERIFY(run.err.contains("ERROR taken as received for 7381-v2.bin"));
+    }
+
+    // Devices that wait before each answer, as devices writing flash do, so updates overlap.
+    void slowFleet_data()
+    {
+        QTest::addColumn<int>("parallel");
+        QTest::addColumn<int>("interrupts"); // during the second device's last image
+        QTest::addColumn<int>("rows"); // of the terminal on standard error; 0: a pipe
+        QTest::addRow("--parallel 2: two in flight, never three") << 2 << 0 << 0;
+        QTest::addRow("four running in four rows") << 4 << 0 << 4;
+        QTest::addRow("Ctrl+C: no further one starts") << 1 << 1 << 0;
+        QTest::addRow("Ctrl+C twice: quits at once, reports") << 1 << 2 << 0;
+    }
+    void slowFleet()
+    {
+        QFETCH(int, parallel);
+        QFETCH(int, interrupts);
+        QFETCH(int, rows);
+        const QStringList results = interrupts == 0
+            ? QStringList(4, u"updated"_s)
+            : QStringList {u"updated"_s, u"cancelled"_s, u"not started"_s, u"not started"_s};
+        std::deque<ScriptedDevice> devices;
+        QStringList names;
+        int inFlight = 0, mostInFlight = 0;
+        QProcess *program = nullptr;
+        for (int i = 0; i < 4; ++i) {
+            names.append(u"127.0.0.%1"_s.arg(i + 2));
+            devices.emplace_back(
+                [&, i](int n, const QByteArray &got) {
+                    const QStringList requests = devices[size_t(i)].requests();
+                    if (got.startsWith("\0\2"_ba) && requests.size() == 1)
+                        mostInFlight = qMax(mostInFlight, ++inFlight);
+                    inFlight -= int(got.startsWith("\0\2done\0"_ba));
+                    if (i == 1 && interrupts > 0 && requests.constLast() == firmware[3]
+                        && got.startsWith("\0\3\0\2"_ba)) {
+                        ::kill(pid_t(program->processId()), SIGINT);
+                        // A second one, as SIGTERM so the two are not merged; then silent until
+                        // the program quits.
+                        if (interrupts == 2 && ::kill(pid_t(program->processId()), SIGTERM) == 0)
+                            return QByteArrayList();
+                    }
+                    return ScriptedDevice::acknowledge(n, got);
+                },
+                names.last(), devices.empty() ? 0 : devices[0].port());
+            devices.back().delayMs = 20;
+        }
+        // A terminal of the given rows.
+        const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+        const winsize size {ushort(rows), 60, 0, 0};
+        QVERIFY(::ioctl(terminal, TIOCSWINSZ, &size) == 0);
+
+        const Run run = runProgram(
+            QStringList {u"--port"_s, QString::number(devices[0].port()), u"--parallel"_s,
+                         QString::number(parallel), folder.path()}
+                + names,
+            [&](QProcess &process) {
+                program = &process;
+                if (rows > 0)
+                    process.setStandardErrorFile(QString::fromLatin1(::ptsname(terminal)));
+            });
+        QByteArray shown; // a few kilobytes, well within what the terminal holds unread
+        char bytes[4096];
+        for (qsizetype got = 0; (got = ::read(terminal, bytes, sizeof bytes)) > 0;)
+            shown.append(bytes, got);
+        ::close(terminal);
+        QCOMPARE(run.exitCode, interrupts == 2 ? 130 : interrupts);
+        QCOMPARE(mostInFlight, parallel);
+        QCOMPARE(run.report[u"interrupted"_s].toBool(), interrupts > 0);
+        for (int i = 0; i < 4; ++i) {
+            const QJsonObject device = run.report[u"devices"_s][i].toObject();
+            QCOMPARE(device[u"result"_s].toString(), results[i]);
+            QCOMPARE(devices[size_t(i)].received.isEmpty(), results[i] == u"not started"_s);
+        }
+        // Cut off in its last image: the bytes the device acknowledged of it counted.
+        const QJsonObject cut = run.report[u"devices"_s][1].toObject();
+        QVERIFY(interrupts == 0 || (cut[u"filesSent"_s] == 3 && cut[u"bytes"_s].toInt() > 2048));
+        // Never more live lines than fit under the latest lasting one, and the rest counted.
+        QVERIFY2(rows == 0
+                     || (shown.contains("\u2026 and 3 more running") && !shown.contains("\x1b[3A")
+                         && shown.contains("\x1b[32mupdated")),
+                 shown.constData());
     }
 
     // Listings and usage errors: nothing is sent, no report written.
     void sendsNothing_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("listing"); // standard output; none: a usage error
-        QTest::addColumn<QByteArray>("message"); // in the one line on standard error
+        QTest::addColumn<int>("status"); // 2: a usage error, with nothing on standard output
+        QTest::addColumn<QByteArray>("listing"); // standard output
+        QTest::addColumn<QByteArray>("message"); // on standard error, in one line if a usage error
         const QString dir = folder.path(), none = dir + u"/nothing"_s, device = u"127.0.0.2"_s;
-        const auto row = [](const char *label, const QStringList &arguments,
-                            const QByteArray &listing, const char *message) {
-            QTest::addRow("%s", label) << arguments << listing << QByteArray(message);
+        const auto row = [](const char *label, const QStringList &arguments, int status,
+                            const char *message, const QByteArray &listing = {}) {
+            QTest::addRow("%s", label) << arguments << status << listing << QByteArray(message);
         };
-        row("list, decoy left out", {u"--list"_s, dir},
+        row("list, decoys left out", {u"--list"_s, dir}, 0,
+            "1 .bin file matches no firmware name and will not be sent: 7381-V9.BIN\n",
             "         0  7380-X-v1.bin\n       512  7381-v2.bin\n      1536  7380KD-v3.bin\n"
-            "      6300  7465-v4.bin\n         0  done\n",
-            "");
-        row("list, no firmware", {u"--list"_s, empty.path()}, "         0  done\n",
-            "no firmware files");
-        row("unknown option", {u"--bogus"_s, dir, device}, {}, "Unknown option 'bogus'");
-        row("no devices", {dir}, {}, "no devices given");
-        row("missing folder", {none, device}, {}, "there is no folder");
-        row("no firmware", {empty.path(), device}, {}, "holds no firmware images");
-        row("unreadable devices file", {dir, u"--devices"_s, none}, {},
+            "      6300  7465-v4.bin\n         0  done\n");
+        row("list, no firmware", {u"--list"_s, empty.path()}, 1, "no firmware files",
+            "         0  done\n");
+        row("list, an image too large", {u"--list"_s, tooLarge.path()}, 1, "is too large",
+            "         0  7380-v1.bin\n  33553920  7465-v1.bin\n         0  done\n");
+        row("unknown option", {u"--bogus"_s, dir, device}, 2, "Unknown option 'bogus'");
+        row("no devices", {dir}, 2, "no devices given");
+        row("missing folder", {none, device}, 2, "there is no folder");
+        row("no firmware", {empty.path(), device}, 2, "holds no firmware images");
+        row("an image too large", {tooLarge.path(), device}, 2, "is too large");
+        row("unreadable devices file", {dir, u"--devices"_s, none}, 2,
             "cannot read the devices file");
-        row("device twice", {dir, device, u"--devices"_s, empty.filePath(u"devices"_s)}, {},
+        row("devices file over 1 MiB", {dir, u"--devices"_s, tooLarge.filePath(u"devices"_s)}, 2,
+            "larger than 1 MiB");
+        row("device twice", {dir, device, u"--devices"_s, empty.filePath(u"devices"_s)}, 2,
             "the device 127.0.0.2 is listed twice");
+        // Refused before any look-up; were they not, the names still fail without a query.
+        row("empty device name", {dir, {}}, 2, "an empty device name");
+        row("device with a port", {dir, u"bad..name:69"_s}, 2,
+            "give the address alone, and the port with --port");
+        row("IPv6 device", {dir, u"::1"_s}, 2, "is an IPv6 address");
+        // A device node takes the FIFO's path; /dev/null, were it not refused, would be replaced.
+        row("report to a folder", {dir, device, u"--report"_s, dir}, 2, "is not a regular file");
+        row("report to a FIFO", {dir, device, u"--report"_s, empty.filePath(u"fifo"_s)}, 2,
+            "is not a regular file");
     }
     void sendsNothing()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(int, status);
         QFETCH(QByteArray, listing);
         QFETCH(QByteArray, message);
         const Run run = runProgram(arguments);
-        QCOMPARE(run.exitCode, listing.isEmpty() ? 2 : 0);
+        QCOMPARE(run.exitCode, status);
         QCOMPARE(run.out, listing);
         QVERIFY(run.report.isEmpty());
-        QVERIFY2(message.isEmpty() ? run.err.isEmpty()
-                                   : run.err.startsWith("tstx-update: ") && run.err.count('\n') == 1
-                         && run.err.contains(message),
+        QVERIFY2(run.err.startsWith("tstx-update: ") && run.err.contains(message)
+                     && (status != 2 || run.err.count('\n') == 1),
                  run.err.constData());
     }
 };

@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <functional>
@@ -59,8 +60,13 @@ public:
                 const QNetworkDatagram got = m_socket.receiveDatagram();
                 peerPort = quint16(got.senderPort());
                 received.append(got.data());
-                for (const QByteArray &answer : reply(int(received.size()) - 1, got.data()))
-                    m_socket.writeDatagram(answer, got.senderAddress(), quint16(got.senderPort()));
+                for (const QByteArray &answer : reply(int(received.size()) - 1, got.data())) {
+                    const auto send = [this, answer, got] {
+                        m_socket.writeDatagram(answer, got.senderAddress(),
+                                               quint16(got.senderPort()));
+                    };
+                    delayMs > 0 ? QTimer::singleShot(delayMs, &m_socket, send) : send();
+                }
             }
         });
     }
@@ -83,6 +89,7 @@ public:
 
     QByteArrayList received;
     quint16 peerPort = 0; // of the latest datagram
+    int delayMs = 0; // before each answer, as a device writing flash waits
 
 private:
     QUdpSocket m_socket;

@@ -1,0 +1,62 @@
+#include "output.h"
+
+#include "console.h"
+
+#include <QByteArray>
+#include <QDateTime>
+
+using namespace Qt::StringLiterals;
+
+QString printable(QStringView text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t code = c.unicode();
+        if (code >= 0x20 && (code < 0x7f || code > 0x9f))
+            shown += c;
+        else if (code == u'\n')
+            shown += u"\\n"_s;
+        else if (code == u'\r')
+            shown += u"\\r"_s;
+        else if (code == u'\t')
+            shown += u"\\t"_s;
+        else
+            shown += u"\\x"_s + QString::number(code, 16).rightJustified(2, u'0');
+    }
+    return shown;
+}
+
+void writeTo(std::FILE *stream, const QString &text)
+{
+    // The error indicator stays set after a failed write.
+    if (std::ferror(stream))
+        return;
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+QString counted(qsizetype count, const QString &noun)
+{
+    return u"%1 %2%3"_s.arg(QString::number(count), noun, count == 1 ? QString() : u"s"_s);
+}
+
+QString timestamp()
+{
+    // A local QDateTime would leave the offset out.
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+QString coloured(std::FILE *stream, const QString &text, Colour colour)
+{
+    // Asked once per stream: the answer does not change during a run.
+    static const bool toStdout
+        = Console::takesEscapes(stdout) && qEnvironmentVariableIsEmpty("NO_COLOR");
+    static const bool toStderr
+        = Console::takesEscapes(stderr) && qEnvironmentVariableIsEmpty("NO_COLOR");
+    if (!(stream == stdout ? toStdout : toStderr))
+        return text;
+    return (colour == Colour::Red ? u"\x1b[31m"_s : u"\x1b[32m"_s) + text + u"\x1b[0m"_s;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <cstdio>
+
+// Text for a terminal, a pipe or a log: made safe, written, timed and coloured.
+
+// Text from outside (a device's ERROR message, file and device names) made safe for a terminal:
+// C0 controls, DEL and C1 controls are shown as escapes (\n, \x1b, \x9b) instead of acting.
+QString printable(QStringView text);
+// Writes text to stream at once, in the local encoding. Once a write to a stream failed (its
+// reader went away, the disk is full) nothing more goes to it: the run goes on without it.
+void writeTo(std::FILE *stream, const QString &text);
+// "1 transmitter", "2 transmitters": a count with its noun.
+QString counted(qsizetype count, const QString &noun);
+// The local time now in ISO 8601 with its offset from UTC, as a log line starts.
+QString timestamp();
+
+enum class Colour { Red, Green };
+// Text in colour when stream (stdout or stderr) is a terminal that shows colours and NO_COLOR is
+// not set; otherwise text as it is.
+QString coloured(std::FILE *stream, const QString &text, Colour colour);
