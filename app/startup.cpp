@@ -1,12 +1,30 @@
 #include "startup.h"
 
 #include "qtftp.h"
+#include "updaterlog.h"
 
 #include <QCoreApplication>
 #include <QIcon>
 #include <QQmlEngine>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+QtMessageHandler handlerBefore = nullptr;
+
+// The updater's lines reach the window's output as they always have, without the category name
+// the message pattern would put in front of them: support compares logs against them.
+void showUpdaterLinesAsBefore(QtMsgType type, const QMessageLogContext &context,
+                              const QString &message)
+{
+    if (qstrcmp(context.category, updaterLog().categoryName()) == 0) {
+        const QMessageLogContext asBefore(context.file, context.line, context.function, "default");
+        handlerBefore(type, asBefore, message);
+    } else {
+        handlerBefore(type, context, message);
+    }
+}
+} // namespace
 
 void setUpApplication()
 {
@@ -20,6 +38,10 @@ void setUpApplication()
 
     // The window's tool buttons take their icons from this theme when they are built.
     QIcon::setThemeName(u"Win10"_s);
+
+    // Once: installed again, it would pass each line on to itself.
+    if (!handlerBefore)
+        handlerBefore = qInstallMessageHandler(showUpdaterLinesAsBefore);
 }
 
 QUrl windowUrl()

@@ -6,6 +6,7 @@
 #include "output.h"
 #include "qtftp.h"
 #include "report.h"
+#include "updaterlog.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -102,7 +103,8 @@ int main(int argc, char *argv[])
         return usageError(error);
     // The updater's debugging lines (each listing, each upload) only when asked for.
     if (!options.verbose)
-        QLoggingCategory::setFilterRules(u"default.debug=false"_s);
+        QLoggingCategory::setFilterRules(QLatin1StringView(updaterLog().categoryName())
+                                         + ".debug=false"_L1);
     if (options.listOnly)
         return listFolder(options.folder);
 

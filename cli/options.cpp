@@ -104,6 +104,7 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
     if (parser.isSet(version))
         parser.showVersion();
 
+    options.verbose = parser.isSet(verbose);
     QStringList positional = parser.positionalArguments();
     if (parser.isSet(list)) {
         if (!positional.isEmpty())
@@ -175,6 +176,5 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
         if (QString error = reportTargetProblem(options.reportFile); !error.isEmpty())
             return error;
     }
-    options.verbose = parser.isSet(verbose);
     return {};
 }

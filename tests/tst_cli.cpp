@@ -196,10 +196,13 @@ private slots:
                     inFlight -= int(got.startsWith("\0\2done\0"_ba));
                     if (i == 1 && interrupts > 0 && requests.constLast() == firmware[3]
                         && got.startsWith("\0\3\0\2"_ba)) {
-                        ::kill(pid_t(program->processId()), SIGINT);
+                        // To the main thread: ThreadSanitizer holds a signal for an upload's
+                        // thread until its wait ends.
+                        const auto pid = pid_t(program->processId());
+                        ::tgkill(pid, pid, SIGINT);
                         // A second one, as SIGTERM so the two are not merged; then silent until
                         // the program quits.
-                        if (interrupts == 2 && ::kill(pid_t(program->processId()), SIGTERM) == 0)
+                        if (interrupts == 2 && ::tgkill(pid, pid, SIGTERM) == 0)
                             return QByteArrayList();
                     }
                     return ScriptedDevice::acknowledge(n, got);

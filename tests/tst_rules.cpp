@@ -51,8 +51,8 @@ private slots:
             u"7380-X-v1.bin|7381-v1.bin|7382KD-v1.bin|7380KF-v1.bin|7381KH-v1.bin|7382KM-v1.bin|"
             "7380KN-v1.bin|7381KP-v1.bin|7382KS-v1.bin|7465-v1.bin"_s);
         row("matched with case, listed without",
-            u"7380-v1.BIN|7380-V1.bin|b-7380-v2.bin|A-7380-v3.bin|7380kd-v1.bin"_s,
-            u"A-7380-v3.bin|b-7380-v2.bin"_s);
+            u"7380-v1.BIN|7380-V1.bin|B-7380-v2.bin|a-7380-v3.bin|7380kd-v1.bin"_s,
+            u"a-7380-v3.bin|B-7380-v2.bin"_s);
         row("model digits", u"7461-v1.bin|7462-v1.bin|7465-v1.bin|7383-v1.bin|7382-v1.bin"_s,
             u"7382-v1.bin|7461-v1.bin|7465-v1.bin"_s);
         row("versions as text, .bin anywhere, literal dot",

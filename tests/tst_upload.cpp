@@ -1,6 +1,7 @@
 // One file's upload and whole runs, against a scripted device for every reply and failure; real
 // servers (tftpd-hpa) are met by the window's and tstx-update's tests.
 #include "firmwarefile.h"
+#include "handover.h"
 #include "packets.h"
 #include "support/testsupport.h"
 
@@ -8,7 +9,6 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QThread>
-#include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
@@ -171,7 +171,8 @@ private slots:
         const QByteArray data = randomBytes(exchange.size);
         QFutureWatcher<bool> upload;
         QSignalSpy finished(&upload, &QFutureWatcher<bool>::finished);
-        upload.setFuture(QtConcurrent::run(&QTftp::uploadFile, &tftp, exchange.name, data));
+        upload.setFuture(HandOver::run(QThreadPool::globalInstance(),
+                                       [&] { return tftp.uploadFile(exchange.name, data); }));
         if (exchange.status.startsWith(u"No message"_s)) // the bar moves while the device is quiet
             QTRY_COMPARE_WITH_TIMEOUT(tftp.fileProgress(), 516 + 492, 2000);
         if (finished.isEmpty() && !finished.wait(60000)) // reported after the task's last status

@@ -133,6 +133,16 @@ private slots:
         QCOMPARE(window.updater()->loadNetoworkIf(), u"lo"_s);
         QCOMPARE(window.value("addressField", "text").toString(), u"tx-7.local"_s);
         QCOMPARE(window.updater()->remoteAddress(), u"tx-7.local"_s);
+        // The window may write what the updater holds already: that tells nobody.
+        const QMetaObject *updater = window.updater()->metaObject();
+        for (int i = updater->propertyOffset(); i < updater->propertyCount(); ++i) {
+            const QMetaProperty held = updater->property(i);
+            QSignalSpy told(window.updater(), held.notifySignal());
+            QVERIFY2(!held.isWritable()
+                         || (held.write(window.updater(), held.read(window.updater()))
+                             && told.isEmpty()),
+                     held.name());
+        }
         QVERIFY(window.value("startButton", "enabled").toBool());
         window.item("addressField")->setProperty("text", u" "_s);
         QCOMPARE(window.value("startButton", "enabled").toBool(), false);

@@ -2,8 +2,8 @@
 
 #include "firmwarefile.h"
 #include "qtftp.h"
+#include "updaterlog.h"
 
-#include <QDebug>
 #include <QDir>
 
 using namespace Qt::StringLiterals;
@@ -91,8 +91,8 @@ void QTftp::buildFileList(const QUrl &filesFolder)
     appendMatches(secondaryPatterns, listing, filesFolder, false, names);
     // Kept as they are, the fixed "dsda" included: technicians' and support's logs are compared
     // against these lines.
-    qDebug() << fileList;
-    qDebug() << "dsda";
+    qCDebug(updaterLog) << fileList;
+    qCDebug(updaterLog) << "dsda";
     // The patterns count letter case; an image named "7380-V1.BIN" is the likely slip.
     m_unmatchedImages.clear();
     for (const QString &name : listing) {

@@ -1,5 +1,6 @@
 #include "qtftp.h"
 
+#include "handover.h"
 #include "networkinterfaces.h"
 
 #include <QMetaObject>
@@ -83,7 +84,8 @@ template<typename Apply> void QTftp::deliverToObjectThread(Apply &&apply)
     if (QThread::currentThread() == thread())
         apply();
     else
-        QMetaObject::invokeMethod(this, std::forward<Apply>(apply), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, HandOver::Queued(std::forward<Apply>(apply)),
+                                  Qt::QueuedConnection);
 }
 
 void QTftp::reportStatus(const QString &status)

@@ -1,9 +1,9 @@
 #include "firmwarefile.h"
+#include "handover.h"
 #include "qtftp.h"
+#include "updaterlog.h"
 
-#include <QDebug>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::StringLiterals;
 
@@ -41,7 +41,7 @@ QString QTftp::runRefusal() const
 
 void QTftp::startUpdate()
 {
-    qDebug() << "Starting the update";
+    qCDebug(updaterLog) << "Starting the update";
     fileIndex = 0;
     cancelRequested.store(false);
     m_acceptedErrors.clear();
@@ -91,9 +91,9 @@ bool QTftp::sendFile(const QUrl &fileUrl)
 {
     // The log lines of each upload, kept as they are: technicians' and support's logs are
     // compared against them.
-    qDebug() << fileUrl;
-    qDebug() << fileUrl.toLocalFile();
-    qDebug() << fileUrl.fileName(QUrl::FullyDecoded);
+    qCDebug(updaterLog) << fileUrl;
+    qCDebug(updaterLog) << fileUrl.toLocalFile();
+    qCDebug(updaterLog) << fileUrl.fileName(QUrl::FullyDecoded);
 
     // Shared with every other upload of the same file in flight; held by the task to its end.
     std::shared_ptr<const QByteArray> fileData;
@@ -109,8 +109,8 @@ bool QTftp::sendFile(const QUrl &fileUrl)
     const QString fileName = fileUrl.fileName(QUrl::FullyDecoded);
     m_runSentAnything = true;
     futureWatcher.setFuture(
-        QtConcurrent::run(QThreadPool::globalInstance(),
-                          [this, fileName, fileData] { return uploadFile(fileName, *fileData); }));
+        HandOver::run(QThreadPool::globalInstance(),
+                      [this, fileName, fileData] { return uploadFile(fileName, *fileData); }));
     return true;
 }
 
@@ -127,7 +127,7 @@ void QTftp::futureFinishHandler()
 {
     // A task that never ran (its pool was shut down) left no result: that is a failed upload.
     const bool uploaded = futureWatcher.future().resultCount() > 0 && futureWatcher.result();
-    qDebug() << uploaded;
+    qCDebug(updaterLog) << uploaded;
     m_runAcknowledged += transferAcknowledged.exchange(0);
     if (uploaded) {
         ++fileIndex;
