@@ -10,6 +10,7 @@
 // Exits 0 only when the upload ended with "No Error" and the window would have seen the size,
 // then the progress from 0 up to exactly its final value before the run ended.
 
+#include "packets.h"
 #include "qtftp.h"
 
 #include <QCoreApplication>
@@ -39,13 +40,6 @@ qint64 peakResidentKib()
             return line.mid(6).trimmed().split(' ').constFirst().toLongLong();
     }
     return -1;
-}
-
-// What the device has received when every block went out: the payload plus a 4-byte header
-// for each of the size / 512 + 1 blocks.
-qint64 finalProgress(qint64 fileSize)
-{
-    return fileSize + 4 * (fileSize / 512 + 1);
 }
 
 } // namespace
@@ -112,7 +106,7 @@ int main(int argc, char *argv[])
 
     const bool progressInOrder = !progressSeen.isEmpty() && progressSeen.constFirst() == 0
         && std::is_sorted(progressSeen.cbegin(), progressSeen.cend());
-    const bool progressComplete = progressAtCompletion == finalProgress(file.size())
+    const bool progressComplete = progressAtCompletion == Tftp::bytesOnTheWire(file.size())
         && progressSeen.constLast() == progressAtCompletion;
     const bool ok = completed && loopResult == 0 && statusAtCompletion == u"No Error"_s
         && tftp.fileSize() == file.size() && progressInOrder && progressComplete;
@@ -129,7 +123,7 @@ int main(int argc, char *argv[])
     }
     if (!progressComplete) {
         err << "progress at the end was " << progressAtCompletion << ", expected "
-            << finalProgress(file.size()) << '\n';
+            << Tftp::bytesOnTheWire(file.size()) << '\n';
     }
     return ok ? 0 : 1;
 }

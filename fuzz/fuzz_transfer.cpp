@@ -1,15 +1,16 @@
-// Drives a whole upload (QTftp::uploadFile, the code a run uses) against a device on 127.0.0.1
-// whose replies are the fuzz input. The device sends its whole script as soon as the upload's
+// Drives a whole upload (Tftp::Upload, the code a run uses) against a device on 127.0.0.1 whose
+// replies are the fuzz input. The device sends its whole script as soon as the upload's
 // socket is bound; the upload reads one datagram per step as it would in lock-step, so the
 // replies reach every branch of the transfer without a thread or a sleep.
 //
-// Input: one byte choosing the file (bit 0: an error-tolerant name; bit 1: the plain QUdpSocket
+// Input: one byte choosing the file (bit 0: an ERROR counts as taken; bit 1: the plain QUdpSocket
 // path that platforms without a native one run; the rest: its size), then replies, each as
 // [flags][length][bytes]: flag bit 0 sends the reply from a second port of the device, which the
 // upload follows if it is the first to answer; bit 1 from another host, which the upload must
 // ignore. A final ERROR from both of the device's ports ends any script the upload has not
 // finished by then.
-#include "qtftp.h"
+#include "packets.h"
+#include "upload.h"
 
 #include <QCoreApplication>
 #include <QUdpSocket>
@@ -17,26 +18,38 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-const QString tolerantName = u"7380-v1.0.bin"_s;
-
 struct Harness
 {
-    QTftp updater;
     QUdpSocket ports[3]; // the device's listening port, a second one, and another host's
     QList<std::pair<int, QByteArray>> script;
 };
 Harness *harness = nullptr;
 
-void sendScript(quint16 clientPort)
+// Sends the script once the upload's socket is bound; keeps what the upload said last.
+class Device final : public Tftp::Upload::Observer
 {
-    if (clientPort == 0)
-        return;
-    for (const auto &[port, bytes] : std::as_const(harness->script))
-        harness->ports[port].writeDatagram(bytes, QHostAddress::LocalHost, clientPort);
-    for (int port : {0, 1})
-        harness->ports[port].writeDatagram("\0\5\0\0end of script"_ba, QHostAddress::LocalHost,
-                                           clientPort);
-}
+public:
+    void localPortBound(quint16 clientPort) override
+    {
+        if (clientPort == 0)
+            return;
+        for (const auto &[port, bytes] : std::as_const(harness->script))
+            harness->ports[port].writeDatagram(bytes, QHostAddress::LocalHost, clientPort);
+        for (int port : {0, 1})
+            harness->ports[port].writeDatagram("\0\5\0\0end of script"_ba, QHostAddress::LocalHost,
+                                               clientPort);
+    }
+    void statusChanged(const QString &text) override { status = text; }
+    void deviceAddressResolved(const QHostAddress &) override { }
+    void fileSizeKnown(qint64) override { }
+    void progressed(qint64 bytesOnTheWire) override { progress = bytesOnTheWire; }
+    void acknowledged(qint64 bytes) override { acknowledgedBytes = bytes; }
+    void errorAccepted(quint16, const QString &, qint64) override { }
+
+    QString status;
+    qint64 progress = 0;
+    qint64 acknowledgedBytes = 0;
+};
 } // namespace
 
 // NOLINTNEXTLINE(readability-non-const-parameter): libFuzzer gives the signature
@@ -47,13 +60,6 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     const char *hosts[] = {"127.0.0.1", "127.0.0.1", "127.0.0.2"};
     for (int port = 0; port < 3; ++port)
         harness->ports[port].bind(QHostAddress(QLatin1String(hosts[port])), 0);
-    QTftp &updater = harness->updater;
-    updater.setLocalAddress(u"127.0.0.1"_s);
-    updater.setRemoteAddress(u"127.0.0.1"_s);
-    updater.setRemotePort(harness->ports[0].localPort());
-    updater.setReplyTimeoutForTesting(500); // only a lost script waits
-    QObject::connect(&updater, &QTftp::localPortChanged, &sendScript);
-    QTftp::errorTolerantFiles.append(tolerantName.toLower());
     return 0;
 }
 
@@ -70,22 +76,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
              QByteArray(reinterpret_cast<const char *>(data) + at + 2, qsizetype(length))});
         at += 2 + length;
     }
-    QTftp &updater = harness->updater;
-    updater.setLocalPort(0); // so that binding always reports the new port
-    updater.setPlainSocketPathForTesting((data[0] & 2) != 0);
-    const bool sent = updater.uploadFile(data[0] & 1 ? tolerantName : u"7380KD-v1.0.bin"_s,
-                                         QByteArray(fileSize, 'x'));
+    Device device;
+    Tftp::Upload::Request request {.localAddress = u"127.0.0.1"_s,
+                                   .remoteAddress = u"127.0.0.1"_s,
+                                   .remotePort = harness->ports[0].localPort(),
+                                   .fileName = u"7380-v1.0.bin"_s,
+                                   .fileData = QByteArray(fileSize, 'x'),
+                                   .errorCountsAsTaken = (data[0] & 1) != 0,
+                                   .replyTimeoutMs = 500, // only a lost script waits
+                                   .plainSocketPath = (data[0] & 2) != 0};
+    const bool sent = Tftp::Upload(request, device).run();
     for (QUdpSocket &port : harness->ports) {
         while (port.hasPendingDatagrams())
             port.readDatagram(nullptr, 0);
     }
-    const QString status = updater.errorString();
-    if (sent != (status == u"No Error"_s))
-        qFatal("the result and the status text disagree: %s", qPrintable(status));
-    if (status.startsWith(u"Sending file"_s))
-        qFatal("the transfer ended without saying why: %s", qPrintable(status));
-    const qsizetype blocks = fileSize / 512 + 1;
-    if (updater.fileProgress() > fileSize + 4 * blocks)
-        qFatal("progress beyond the file: %d", updater.fileProgress());
+    if (sent != (device.status == u"No Error"_s))
+        qFatal("the result and the status text disagree: %s", qPrintable(device.status));
+    if (device.status.startsWith(u"Sending file"_s))
+        qFatal("the transfer ended without saying why: %s", qPrintable(device.status));
+    if (device.progress > Tftp::bytesOnTheWire(fileSize))
+        qFatal("progress beyond the file: %lld", device.progress);
+    if (device.acknowledgedBytes > fileSize)
+        qFatal("acknowledged beyond the file: %lld", device.acknowledgedBytes);
     return 0;
 }

@@ -21,6 +21,13 @@ inline constexpr int dataHeaderSize = 4;
 // Block numbers are 16 bits: 65535 blocks, the last one shorter than a full block.
 inline constexpr qint64 maxFileSize = qint64(65535) * blockSize - 1;
 
+// What the DATA packets of a file of fileSize bytes carry in all: the payload plus a header for
+// each of its fileSize / 512 + 1 blocks (the last one shorter than a full block, maybe empty).
+constexpr qint64 bytesOnTheWire(qint64 fileSize)
+{
+    return fileSize + dataHeaderSize * (fileSize / blockSize + 1);
+}
+
 // Write request for fileName with the option "tsize" set to fileSize.
 QByteArray writeRequest(const QString &fileName, qint64 fileSize);
 

@@ -1,7 +1,7 @@
 #include "firmwarefile.h"
 
 #include "packets.h"
-#include "transfer.h"
+#include "upload.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -23,7 +23,7 @@ QString Problem::status(const QString &path) const
     case NotRegularFile:
         return u"File %1 is not a regular file"_s.arg(path);
     case TooLarge:
-        return Tftp::tooLargeStatus(path, size);
+        return Tftp::Upload::tooLargeText(u"File "_s + path, size);
     case None:
         break;
     }
@@ -40,8 +40,7 @@ QString Problem::note(const QString &name) const
     case NotRegularFile:
         return u"%1 is not a regular file"_s.arg(name);
     case TooLarge:
-        return u"%1 is too large: %2 bytes, the most a transfer can carry is %3 bytes"_s.arg(
-            name, QString::number(size), QString::number(Tftp::maxFileSize));
+        return Tftp::Upload::tooLargeText(name, size);
     case None:
         break;
     }

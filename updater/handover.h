@@ -4,14 +4,15 @@
 // under which Qt's thread pool and event queues pass work from one thread to another are invisible
 // to it, and everything handed over that way would look raced on. In every build but a
 // ThreadSanitizer one the marks (send, receive, Unchecked) are empty.
+// This file can go once CI's Qt is built with ThreadSanitizer: QtConcurrent::run and plain queued
+// calls then say all of this themselves.
 
 #include <QFuture>
-#include <QFutureInterface>
+#include <QPromise>
 #include <QRunnable>
 #include <QThreadPool>
 
 #include <memory>
-#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -98,10 +99,10 @@ private:
 };
 
 // Runs task() on pool, as QtConcurrent::run(pool, task) does: the future starts at once, and
-// carries the result when it finishes (or finishes without one if the pool drops the task). All
-// the caller did before happens before the task; the result is read under the future's lock,
-// which ThreadSanitizer sees. (A task that QtConcurrent runs cannot be marked: the pool thread
-// reads its task object before any code of the project runs there.)
+// carries the result when it finishes, or finishes cancelled without one if the pool drops the
+// task unrun (QThreadPool::clear). All the caller did before happens before the task; the result
+// is read under the future's lock, which ThreadSanitizer sees. (A task that QtConcurrent runs
+// cannot be marked: the pool thread reads its task object before any code of the project runs.)
 template<typename Task> QFuture<std::invoke_result_t<Task &>> run(QThreadPool *pool, Task task)
 {
     using Result = std::invoke_result_t<Task &>;
@@ -111,38 +112,34 @@ template<typename Task> QFuture<std::invoke_result_t<Task &>> run(QThreadPool *p
         explicit Runnable(Task task)
             : task(std::move(task))
         {
-            promise->reportStarted();
+            promise.start();
         }
         Runnable(const Runnable &) = delete;
         Runnable &operator=(const Runnable &) = delete;
         ~Runnable() override
         {
-            if (!promise->isFinished()) {
-                promise->reportCanceled();
-                promise->reportFinished();
-            }
             // Whichever of this and the future's last reader lets go last frees the future's
             // state, after the reader's last look at it: Qt orders the two by a reference count
-            // that ThreadSanitizer cannot see.
+            // that ThreadSanitizer cannot see. An unfinished promise finishes cancelled here.
             const Unchecked freedByQt;
-            promise.reset();
+            QPromise<Result> released = std::move(promise);
         }
-        QFuture<Result> future() { return promise->future(); }
+        QFuture<Result> future() { return promise.future(); }
         void run() override
         {
             receive(this);
-            promise->reportResult(task());
-            promise->reportFinished();
+            promise.addResult(task());
+            promise.finish();
         }
 
     private:
         Task task;
-        std::optional<QFutureInterface<Result>> promise {std::in_place};
+        QPromise<Result> promise;
     };
     auto runnable = std::make_unique<Runnable>(std::move(task));
     QFuture<Result> future = runnable->future();
     send(runnable.get());
-    pool->start(runnable.release()); // the pool deletes it once it has run
+    pool->start(runnable.release()); // the pool deletes it once it has run, or dropped it
     return future;
 }
 

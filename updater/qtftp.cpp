@@ -5,7 +5,6 @@
 
 #include <QMetaObject>
 #include <QThread>
-#include <QUdpSocket>
 
 namespace {
 // How often the window's progress bar moves during an upload: 50 times a second.
@@ -27,7 +26,6 @@ QTftp::~QTftp()
     // An upload task works on this object's members: let it end (it does within one reply
     // wait) before they go. Its queued reports die with the object.
     futureWatcher.waitForFinished();
-    udpSocket.reset();
 }
 
 void QTftp::setRemoteAddress(const QString &remoteAddress)
@@ -136,6 +134,11 @@ void QTftp::publishTransferProgress()
 void QTftp::reportLocalPort(quint16 port)
 {
     deliverToObjectThread([this, port] { setLocalPort(port); });
+}
+
+void QTftp::reportDeviceAddress(const QString &address)
+{
+    deliverToObjectThread([this, address] { m_deviceAddress = address; });
 }
 
 void QTftp::reportAcceptedError(const AcceptedError &accepted)

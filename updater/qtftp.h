@@ -1,5 +1,7 @@
 #pragma once
 
+#include "upload.h"
+
 #include <QByteArray>
 #include <QFutureWatcher>
 #include <QObject>
@@ -10,21 +12,19 @@
 #include <QUrl>
 
 #include <atomic>
-#include <memory>
 
-class QUdpSocket;
 namespace Firmware {
 struct Problem;
 }
 
 // The one object behind the window: the remembered choices, the firmware list of the chosen
-// folder, the update run and the TFTP upload of each file.
+// folder, the update run and the TFTP upload of each file (done by Tftp::Upload).
 //
-// Threads: the object lives in the GUI thread. Each upload (uploadFile) runs on a thread of the
-// global thread pool; what it reports for the window (status text, size, bound port) is handed
-// to the object's thread through one function, deliverToObjectThread, and its per-block progress
-// through an atomic that the object's thread samples. So every property is written, and every
-// notify signal emitted, in the GUI thread only.
+// Threads: the object lives in the GUI thread. Each upload runs on a thread of the global thread
+// pool, from a request made of the object's members on the GUI thread; what it reports for the
+// window (status text, size, bound port) is handed to the object's thread through one function,
+// deliverToObjectThread, and its per-block progress through an atomic that the object's thread
+// samples. So every property is written, and every notify signal emitted, in the GUI thread only.
 class QTftp : public QObject
 {
     Q_OBJECT
@@ -99,8 +99,6 @@ public:
     // Asks the running update to stop: the current upload ends after its next reply (so within
     // one reply wait) and no further file is sent. Safe from any thread; startUpdate clears it.
     void cancelUpdate() { cancelRequested.store(true); }
-    // The status of an update ended by cancelUpdate.
-    [[nodiscard]] static QString cancelledStatus() { return QStringLiteral("Update cancelled"); }
     // Starts the upload of one file (or of the end marker "done") on the thread pool.
     Q_INVOKABLE bool sendFile(const QUrl &fileUrl);
     // networkinterfaces.cpp
@@ -116,21 +114,26 @@ public:
     Q_INVOKABLE void saveFolder(const QUrl &folder);
     Q_INVOKABLE QUrl startFolder();
 
-    // tftp/transfer.cpp
+    // upload.cpp: the object's side of one upload.
     // Uploads one file to the device by TFTP; blocks until the device took it or the transfer
-    // failed. Runs on a pool thread during a run; the status text says how it ended.
+    // failed; the status text says how it ended. Reads the object's members on the calling
+    // thread: call it where nothing changes them meanwhile (a run starts each upload itself).
     bool uploadFile(QString fileName, QByteArray fileData);
     // The write request for a file of the size of fileData.
     [[nodiscard]] static QByteArray buildWriteRequest(QString fileName, QByteArray fileData);
+    // The status of an update ended by cancelUpdate.
+    [[nodiscard]] static QString cancelledStatus();
+    // The address the current or last upload's write request went to; empty before any.
+    [[nodiscard]] QString deviceAddress() const { return m_deviceAddress; }
 
     // The position of the current upload in the file list; n stands for "done".
     [[nodiscard]] int currentFileIndex() const { return fileIndex; }
     // The firmware entries of the last listing, in sending order.
     [[nodiscard]] QStringList firmwareList() const { return fileList; }
-    // Shortens the wait for each reply. Only tests call this; the program always waits 10 s.
+    // Shortens the wait for each reply, for the tests; the program always waits 10 s.
     void setReplyTimeoutForTesting(int milliseconds) { replyTimeoutMs = milliseconds; }
-    // Sends and receives through QUdpSocket alone, as platforms without a native path do. Only
-    // tests call this, so that the path those platforms run is checked here too.
+    // Sends and receives through QUdpSocket alone, as platforms without a native path do. For the
+    // tests and the benchmark, so that the path those platforms run is checked and timed here too.
     void setPlainSocketPathForTesting(bool plain) { plainSocketPath = plain; }
 
     // fileselection.cpp: the ten firmware name patterns, the primary ones first.
@@ -179,11 +182,13 @@ private:
     void endRun();
     void setRunText(const QString &text);
     void setRunState(RunState state);
-    // tftp/transfer.cpp
-    bool openSocket();
-    bool failTransfer(const QString &status);
-    bool finishTransfer();
-
+    // upload.cpp
+    class UploadReports;
+    // What one upload of fileName needs, from the object's members as they are now.
+    [[nodiscard]] Tftp::Upload::Request uploadRequest(const QString &fileName,
+                                                      const QByteArray &fileData) const;
+    // Runs one upload on this thread, its reports handed to the object's thread.
+    bool runUpload(const Tftp::Upload::Request &request);
     // qtftp.cpp
     // Status updates written here, on the object's thread.
     void setStatus(const QString &status);
@@ -194,6 +199,7 @@ private:
     void publishTransferProgress();
     void reportLocalPort(quint16 port);
     void reportAcceptedError(const AcceptedError &accepted);
+    void reportDeviceAddress(const QString &address);
     template<typename Apply> void deliverToObjectThread(Apply &&apply);
 
     QFutureWatcher<bool> futureWatcher;
@@ -206,8 +212,7 @@ private:
     QUrl listedFolder; // the folder fileList was made from, named in the run's status texts
     int fileIndex = 0;
     QString m_errorString = QStringLiteral("Open a folder to begin");
-    // Belongs to the upload task while one runs; the destructor touches it only after the task.
-    std::unique_ptr<QUdpSocket> udpSocket;
+    QString m_deviceAddress;
     int m_fileSize = 1;
     int m_fileProgress = 0;
     // Written by the upload task for every block, read by the object's thread on progressTimer.

@@ -108,9 +108,10 @@ bool QTftp::sendFile(const QUrl &fileUrl)
     }
     const QString fileName = fileUrl.fileName(QUrl::FullyDecoded);
     m_runSentAnything = true;
-    futureWatcher.setFuture(
-        HandOver::run(QThreadPool::globalInstance(),
-                      [this, fileName, fileData] { return uploadFile(fileName, *fileData); }));
+    // The request is made here, on the object's thread; the task reads no member of the object.
+    futureWatcher.setFuture(HandOver::run(QThreadPool::globalInstance(),
+                                          [this, request = uploadRequest(fileName, *fileData),
+                                           fileData] { return runUpload(request); }));
     return true;
 }
 

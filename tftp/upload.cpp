@@ -1,0 +1,184 @@
+#include "upload.h"
+
+#include "datagramchannel.h"
+#include "packets.h"
+
+#include <QDeadlineTimer>
+#include <QHostInfo>
+#include <QNetworkProxy>
+#include <QUdpSocket>
+
+#include <optional>
+
+using namespace Qt::StringLiterals;
+
+namespace Tftp {
+
+QString Upload::cancelledStatus()
+{
+    return u"Update cancelled"_s;
+}
+
+QString Upload::tooLargeText(const QString &what, qint64 size)
+{
+    return u"%1 is too large: %2 bytes, the most a transfer can carry is %3 bytes"_s.arg(
+        what, QString::number(size), QString::number(maxFileSize));
+}
+
+Upload::Upload(Request request, Observer &observer)
+    : m_request(std::move(request))
+    , m_observer(observer)
+{ }
+
+Upload::~Upload() = default;
+
+bool Upload::fail(const QString &status)
+{
+    m_observer.statusChanged(status);
+    m_socket.reset();
+    return false;
+}
+
+bool Upload::finish()
+{
+    m_observer.statusChanged(u"No Error"_s);
+    m_socket.reset();
+    return true;
+}
+
+bool Upload::run()
+{
+    const Request &request = m_request;
+    m_observer.acknowledged(0);
+    // In a run the file was refused before it was read; this guards the other callers.
+    if (request.fileData.size() > maxFileSize)
+        return fail(tooLargeText(u"File "_s + request.fileName, request.fileData.size()));
+    // A cancel that came after the run chose this file: no write request goes out.
+    if (request.cancelRequested && request.cancelRequested->load())
+        return fail(cancelledStatus());
+
+    m_socket = std::make_unique<QUdpSocket>();
+    // TFTP goes straight to the device: no proxy carries it, so none is looked up for each file.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
+    const bool bound = m_socket->bind(QHostAddress(request.localAddress), 0);
+    m_observer.localPortBound(m_socket->localPort());
+    if (!bound)
+        return fail(m_socket->errorString());
+    m_observer.statusChanged(u"Sending file %1"_s.arg(request.fileName));
+
+    // An address is used as typed: looking it up would only ask the network for its name, and on
+    // a transmitter network without a name server that takes seconds for every file.
+    QHostAddress device(request.remoteAddress);
+    if (device.isNull()) {
+        const QHostInfo host = QHostInfo::fromName(request.remoteAddress);
+        if (host.addresses().isEmpty())
+            return fail(u"could not resolve host name %1"_s.arg(host.hostName()));
+        device = host.addresses().constFirst();
+    }
+    m_observer.deviceAddressResolved(device);
+
+    DatagramChannel channel(*m_socket, !request.plainSocketPath);
+    if (!channel.send(writeRequest(request.fileName, request.fileData.size()), device,
+                      request.remotePort))
+        return fail(u"Did not send packet to host  %1"_s.arg(m_socket->errorString()));
+    m_observer.fileSizeKnown(request.fileData.size());
+    m_observer.progressed(0);
+    return exchange(channel, device);
+}
+
+namespace {
+// Whether a datagram comes from the device: from the address the write request went to and, once
+// the device has answered, from the port it answered from (its transfer port). Anyone else's
+// datagram is not a reply; it neither ends nor advances the transfer, and gets no answer.
+bool fromDevice(const DatagramChannel &channel, const QHostAddress &device,
+                std::optional<quint16> &transferPort)
+{
+    if (!channel.senderAddress().isEqual(device, QHostAddress::ConvertV4MappedToIPv4))
+        return false;
+    if (!transferPort)
+        transferPort = channel.senderPort();
+    return channel.senderPort() == *transferPort;
+}
+} // namespace
+
+// The lock-step exchange after the write request: await the reply, dispatch on its opcode, send
+// the next block.
+bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device)
+{
+    const Request &request = m_request;
+    const QByteArray &data = request.fileData;
+    // Requests go to the device's port; everything after to the port its first reply came from.
+    std::optional<quint16> transferPort;
+    quint16 blockNumber = 0; // of the last DATA block sent; 0 while only the request is out
+    bool lastBlockSent = false;
+    qint64 progress = 0;
+    qint64 acknowledgedBytes = 0;
+    QByteArray packet;
+    packet.reserve(dataHeaderSize + blockSize);
+    QDeadlineTimer replyDeadline(request.replyTimeoutMs);
+    for (;;) {
+        switch (channel.receiveWithin(int(replyDeadline.remainingTime()))) {
+        case DatagramChannel::Arrival::Received:
+            break;
+        case DatagramChannel::Arrival::TimedOut:
+            return fail(u"No message received from host  %1"_s.arg(m_socket->errorString()));
+        case DatagramChannel::Arrival::Failed:
+            return fail(u"Could not read the reply from host: %1"_s.arg(m_socket->errorString()));
+        }
+        // A stranger's datagram: wait on for the device, within the same reply time.
+        if (!fromDevice(channel, device, transferPort))
+            continue;
+
+        const Reply reply = readReply(channel.datagram(), channel.datagramSize());
+        switch (reply.kind) {
+        case Reply::Malformed:
+            return fail(u"Malformed packet received: %1 bytes"_s.arg(channel.datagramSize()));
+        case Reply::Unexpected:
+            return fail(u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
+        case Reply::Unknown:
+            return fail(u"Unknown Op Code: %1"_s.arg(reply.opcode));
+        case Reply::ErrorReply:
+            // For the primary images the device's ERROR reply counts as taken, not as a failure;
+            // what the device said is told, so that the run can say it too.
+            if (request.errorCountsAsTaken) {
+                m_observer.errorAccepted(reply.number, reply.message, acknowledgedBytes);
+                return finish();
+            }
+            return fail(
+                u"Protocol Error: %1 %2"_s.arg(QString::number(reply.number), reply.message));
+        case Reply::Acknowledgement:
+            if (reply.number != blockNumber) {
+                return fail(u"Error on incoming packet number %1 vs expected %2"_s.arg(
+                    QString::number(reply.number), QString::number(blockNumber)));
+            }
+            break;
+        case Reply::OptionAcknowledgement:
+            // Answers the write request only (its options not read); anywhere later, a device
+            // that re-sends it never acknowledged the block just sent.
+            if (blockNumber != 0)
+                return fail(u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
+            break;
+        }
+
+        acknowledgedBytes = qMin(qint64(blockNumber) * blockSize, data.size());
+        m_observer.acknowledged(acknowledgedBytes);
+        ++blockNumber;
+        if (lastBlockSent)
+            return finish();
+        // Cancelled: stop before the next block. A file the device took still counts as taken.
+        if (request.cancelRequested && request.cancelRequested->load())
+            return fail(cancelledStatus());
+        const qsizetype offset = qsizetype(blockNumber - 1) * blockSize;
+        const qsizetype remaining = data.size() - offset;
+        lastBlockSent = remaining < blockSize;
+        const qsizetype payloadSize = lastBlockSent ? remaining : blockSize;
+        fillDataPacket(packet, blockNumber, data.constData() + offset, payloadSize);
+        if (!channel.send(packet, device, *transferPort))
+            return fail(u"Did not send data packet to host  %1"_s.arg(m_socket->errorString()));
+        progress += packet.size();
+        m_observer.progressed(progress);
+        replyDeadline.setRemainingTime(request.replyTimeoutMs);
+    }
+}
+
+} // namespace Tftp

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+#include <QtGlobal>
+
+#include <atomic>
+#include <memory>
+
+class QUdpSocket;
+class DatagramChannel;
+
+namespace Tftp {
+
+// The client side of one TFTP write: the socket, the look-up of the device, the write request
+// with "tsize", the lock-step exchange of DATA blocks and acknowledgements, and the status that
+// says how it ended. Blocks its thread until then; knows nothing of who called it.
+class Upload
+{
+public:
+    // Everything one upload needs, by value.
+    struct Request
+    {
+        QString localAddress; // the socket is bound here, at a port the system chooses
+        QString remoteAddress; // the device: an IP address as typed, or a host name to look up
+        quint16 remotePort = 69; // where the write request goes
+        QString fileName; // the bare name, in the write request and the status
+        QByteArray fileData; // the whole file; empty for "done"
+        bool errorCountsAsTaken = false; // a primary image: an ERROR reply means received
+        // Checked before the write request and before each further block; may be null.
+        const std::atomic<bool> *cancelRequested = nullptr;
+        int replyTimeoutMs = 10000; // tests shorten it; the program always waits 10 s
+        bool plainSocketPath = false; // QUdpSocket alone, as platforms without a native path
+    };
+
+    // What the upload tells as it goes, on the upload's own thread.
+    class Observer
+    {
+    public:
+        virtual ~Observer() = default;
+        // The socket got this port (also when binding failed: then it is 0).
+        virtual void localPortBound(quint16 port) = 0;
+        // "Sending file NAME" once bound, then the status that ends the upload.
+        virtual void statusChanged(const QString &status) = 0;
+        // The address the write request goes to, once the look-up found it.
+        virtual void deviceAddressResolved(const QHostAddress &address) = 0;
+        // The write request went out for a file of size bytes; progress starts at 0.
+        virtual void fileSizeKnown(qint64 size) = 0;
+        // The bytes of DATA packets sent so far, headers included: 0, then after every block.
+        virtual void progressed(qint64 bytesOnTheWire) = 0;
+        // The file's bytes the device has acknowledged so far.
+        virtual void acknowledged(qint64 bytes) = 0;
+        // The device answered a primary image with an ERROR, taken as received.
+        virtual void errorAccepted(quint16 code, const QString &message, qint64 bytesAcknowledged)
+            = 0;
+    };
+
+    Upload(Request request, Observer &observer);
+    ~Upload();
+    Upload(const Upload &) = delete;
+    Upload &operator=(const Upload &) = delete;
+
+    // Sends the file; true when the device took it ("No Error"), false with the reason told.
+    bool run();
+
+    // The status of an upload stopped by its cancel flag.
+    [[nodiscard]] static QString cancelledStatus();
+    // The sentence for something of size bytes, more than one upload carries: what is
+    // "File a.bin", "a.bin" or a path, as the caller names it.
+    [[nodiscard]] static QString tooLargeText(const QString &what, qint64 size);
+
+private:
+    bool exchange(DatagramChannel &channel, const QHostAddress &device);
+    // Every way out: the status told, the socket closed, the result returned.
+    bool fail(const QString &status);
+    bool finish();
+
+    Request m_request;
+    Observer &m_observer;
+    std::unique_ptr<QUdpSocket> m_socket;
+};
+
+} // namespace Tftp
