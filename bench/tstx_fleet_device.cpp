@@ -1,132 +1,96 @@
-// A stand-in transmitter for bench/fleet: a TFTP write server that takes one upload at a time
-// and, like a device writing each block to flash, waits a fixed time before it acknowledges a
-// block. Each upload gets a port of its own, as TFTP wants. It stores nothing: for each upload
-// that ends it prints "NAME BYTES" (or "NAME failed") on standard output.
+// A stand-in transmitter for bench/fleet and bench/run: a TFTP write server that, like a device
+// writing each block to flash, waits a fixed time before it acknowledges a block, and answers
+// "tsize" with an OACK. It stores nothing: for each upload that ends it prints "NAME BYTES" (or
+// "NAME failed") on standard output.
 //
 //   tstx_fleet_device ADDRESS PORT DELAY_MS     (DELAY_MS may have a fraction: 0.5)
-//
-// Linux bench code: plain POSIX sockets, IPv4 only.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "scripteddevice.h"
 
-#include <chrono>
-#include <cmath>
-#include <cstdint>
+#include <QCoreApplication>
+#include <QHash>
+#include <QHostAddress>
+
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <thread>
-#include <vector>
 
 namespace {
-constexpr int blockSize = 512;
-constexpr int replyTimeoutSeconds = 5;
-
-int boundSocket(const in_addr &address, uint16_t port)
+// An upload in progress, by the client's port.
+struct Upload
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local {};
-    local.sin_family = AF_INET;
-    local.sin_addr = address;
-    local.sin_port = htons(port);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
-        std::perror("tstx_fleet_device: bind");
-        std::exit(1);
+    QString name;
+    quint16 expected = 1;
+    qint64 bytes = 0;
+};
+
+void ended(const QString &name, qint64 bytes)
+{
+    if (bytes < 0)
+        std::printf("%s failed\n", qPrintable(name));
+    else
+        std::printf("%s %lld\n", qPrintable(name), bytes);
+    std::fflush(stdout);
+}
+
+QByteArray optionAcknowledgement(const QByteArray &request)
+{
+    const QByteArrayList fields = request.mid(2).split('\0'); // name, mode, options and values
+    for (qsizetype i = 2; i + 1 < fields.size(); i += 2) {
+        if (fields[i].compare("tsize", Qt::CaseInsensitive) == 0)
+            return QByteArray("\0\6tsize\0", 8) + fields[i + 1] + '\0';
     }
-    return fd;
-}
-
-void sendTo(int fd, const std::string &packet, const sockaddr_in &peer)
-{
-    ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr *>(&peer),
-             sizeof peer);
-}
-
-std::string ack(uint16_t block)
-{
-    return {0, 4, char(block >> 8), char(block & 0xff)};
-}
-
-// Takes the DATA blocks of one upload on a socket of its own; the byte count, or -1.
-long long receiveUpload(int fd, const sockaddr_in &client, const std::string &firstReply,
-                        std::chrono::microseconds delay)
-{
-    sendTo(fd, firstReply, client);
-    std::string lastReply = firstReply;
-    uint16_t expected = 1;
-    long long bytes = 0;
-    std::vector<char> buffer(4 + blockSize + 1);
-    for (;;) {
-        sockaddr_in from {};
-        socklen_t fromSize = sizeof from;
-        const ssize_t size = ::recvfrom(fd, buffer.data(), buffer.size(), 0,
-                                        reinterpret_cast<sockaddr *>(&from), &fromSize);
-        if (size < 0)
-            return -1; // no block within the timeout
-        if (from.sin_port != client.sin_port || from.sin_addr.s_addr != client.sin_addr.s_addr)
-            continue;
-        if (size < 4 || buffer[1] != 3)
-            return -1; // an ERROR, or something no client sends
-        const uint16_t block = uint16_t((uint8_t(buffer[2]) << 8) | uint8_t(buffer[3]));
-        if (block != expected) {
-            sendTo(fd, lastReply, client); // a repeat: the client missed the last ACK
-            continue;
-        }
-        bytes += size - 4;
-        std::this_thread::sleep_for(delay);
-        lastReply = ack(block);
-        sendTo(fd, lastReply, client);
-        ++expected;
-        if (size - 4 < blockSize)
-            return bytes;
-    }
+    return {};
 }
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    in_addr address {};
-    if (argc != 4 || ::inet_pton(AF_INET, argv[1], &address) != 1) {
-        std::fprintf(stderr, "usage: tstx_fleet_device ADDRESS PORT DELAY_MS\n");
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    bool portOk = false;
+    bool delayOk = false;
+    const uint port = args.size() == 4 ? args[2].toUInt(&portOk) : 0;
+    const double delayMs = args.size() == 4 ? args[3].toDouble(&delayOk) : 0;
+    if (!portOk || port > 65535 || !delayOk || delayMs < 0
+        || QHostAddress(args.value(1)).protocol() != QAbstractSocket::IPv4Protocol) {
+        std::fputs("usage: tstx_fleet_device ADDRESS PORT DELAY_MS\n", stderr);
         return 2;
     }
-    const auto delay = std::chrono::microseconds(std::llround(std::atof(argv[3]) * 1000));
-    const int listener = boundSocket(address, uint16_t(std::atoi(argv[2])));
-
-    std::vector<char> request(blockSize + 4);
-    for (;;) {
-        sockaddr_in client {};
-        socklen_t clientSize = sizeof client;
-        const ssize_t size = ::recvfrom(listener, request.data(), request.size() - 1, 0,
-                                        reinterpret_cast<sockaddr *>(&client), &clientSize);
-        if (size < 4 || request[0] != 0 || request[1] != 2)
-            continue; // only write requests
-        request[size_t(size)] = '\0';
-        // WRQ: name, mode, then option/value pairs; "tsize" is answered with an OACK.
-        const std::string name(&request[2]);
-        std::string firstReply = ack(0);
-        for (size_t at = 2 + name.size() + 1; at < size_t(size);) {
-            const std::string field(&request[at]);
-            at += field.size() + 1;
-            if (field == "tsize" && at < size_t(size)) {
-                const std::string value(&request[at]);
-                at += value.size() + 1;
-                firstReply = std::string("\0\6tsize\0", 8) + value + '\0';
+    QHash<quint16, Upload> uploads;
+    ScriptedDevice device(
+        [&](int n, const QByteArray &got) {
+            const quint16 client = device.peerPort;
+            const auto upload = uploads.find(client);
+            const bool data = got.size() >= 4 && got[0] == 0 && got[1] == 3;
+            if (got.startsWith(QByteArrayView("\0\2", 2))) {
+                uploads.insert(client, {QString::fromLocal8Bit(got.constData() + 2)});
+                const QByteArray options = optionAcknowledgement(got);
+                return options.isEmpty() ? ScriptedDevice::acknowledge(n, got)
+                                         : QByteArrayList {options};
             }
-        }
-        const int transfer = boundSocket(address, 0);
-        const timeval timeout {replyTimeoutSeconds, 0};
-        ::setsockopt(transfer, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        const long long bytes = receiveUpload(transfer, client, firstReply, delay);
-        ::close(transfer);
-        if (bytes < 0)
-            std::printf("%s failed\n", name.c_str());
-        else
-            std::printf("%s %lld\n", name.c_str(), bytes);
-        std::fflush(stdout);
+            if (upload == uploads.end())
+                return QByteArrayList();
+            if (!data) { // an ERROR, or something no client sends
+                ended(upload->name, -1);
+                uploads.erase(upload);
+                return QByteArrayList();
+            }
+            const auto block = quint16(quint8(got[2]) << 8 | quint8(got[3]));
+            if (block == upload->expected) { // not a repeat, which is answered again
+                upload->bytes += got.size() - 4;
+                ++upload->expected;
+                if (got.size() - 4 < 512) {
+                    ended(upload->name, upload->bytes);
+                    uploads.erase(upload);
+                }
+            }
+            return ScriptedDevice::acknowledge(n, got);
+        },
+        args[1], quint16(port));
+    if (!device.isBound()) {
+        std::fprintf(stderr, "tstx_fleet_device: bind: %s\n", qPrintable(device.errorString()));
+        return 1;
     }
+    device.recording = false;
+    device.delayMs = delayMs;
+    return QCoreApplication::exec();
 }

@@ -83,7 +83,8 @@ void QTftp::buildFileList(const QUrl &filesFolder)
 {
     fileList.clear();
     listedFolder = filesFolder;
-    // A directory made from a path alone sorts by name, ignoring case.
+    // Despite its name, QDir::NoSort here means the QDir's own sort, and a QDir made from a path
+    // alone sorts by name, ignoring case (QDir::Name | QDir::IgnoreCase): the sending order.
     const QDir folder(filesFolder.toLocalFile());
     const QStringList listing = folder.entryList(QDir::Files, QDir::NoSort);
     QStringList names;

@@ -28,6 +28,11 @@ QTftp::~QTftp()
     futureWatcher.waitForFinished();
 }
 
+QString QTftp::updaterVersion()
+{
+    return QStringLiteral(TSTX_UPDATER_VERSION);
+}
+
 void QTftp::setRemoteAddress(const QString &remoteAddress)
 {
     if (m_remoteAddress == remoteAddress)

@@ -69,7 +69,8 @@ public:
     [[nodiscard]] QStringList ifsList() const { return m_ifsList; }
     [[nodiscard]] int fileSize() const { return m_fileSize; }
     [[nodiscard]] int fileProgress() const { return m_fileProgress; }
-    [[nodiscard]] static QString updaterVersion() { return QStringLiteral("1.1.0.9.0.5"); }
+    // "1.1.0.9.0.5": the program's version and three numbers more (set in CMakeLists.txt).
+    [[nodiscard]] static QString updaterVersion();
     [[nodiscard]] RunState runState() const { return m_runState; }
     // During a run the file going out ("File 2 of 3: NAME"), after it what became of the run;
     // empty after a listing.

@@ -4,8 +4,9 @@
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 export top
 
-# The machine is shared with other builds: compile at low priority, two jobs at most.
-jobs=${JOBS:-2}
+# Compile at low priority (the machine may be shared with other builds), one job per core unless
+# JOBS says otherwise.
+jobs=${JOBS:-$(nproc)}
 build() { nice -n "${NICENESS:-10}" cmake --build "$@" --parallel "$jobs"; }
 
 # Configures the normal build in the folder $1 (BUILD_TYPE, default RelWithDebInfo); any further

@@ -10,68 +10,22 @@
 // sample folder, which has no subfolders.
 
 #include "qtftp.h"
+#include "scripteddevice.h"
 #include "startup.h"
 
 #include <QDir>
 #include <QGuiApplication>
-#include <QNetworkDatagram>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <cstdio>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Acknowledges every block, each answer after delayMs, except block refusedBlock of the
-// refusedFile-th file (counted from 1), which it refuses as a full disk.
-class SampleDevice
-{
-public:
-    SampleDevice(int delayMs, int refusedFile = 0, int refusedBlock = 0)
-        : m_delayMs(delayMs)
-        , m_refusedFile(refusedFile)
-        , m_refusedBlock(refusedBlock)
-    {
-        m_socket.bind(QHostAddress::LocalHost, 0);
-        QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] { answer(); });
-    }
-    [[nodiscard]] quint16 port() const { return m_socket.localPort(); }
-
-private:
-    void answer()
-    {
-        while (m_socket.hasPendingDatagrams()) {
-            const QNetworkDatagram got = m_socket.receiveDatagram();
-            const QByteArray bytes = got.data();
-            if (bytes.size() < 4)
-                continue;
-            // A write request gets ACK 0, DATA n gets ACK n.
-            QByteArray ack("\0\4\0\0", 4);
-            if (bytes[1] == 2)
-                ++m_files;
-            if (bytes[1] == 3) {
-                ack[2] = bytes[2];
-                ack[3] = bytes[3];
-                if (m_files == m_refusedFile && quint8(bytes[3]) == m_refusedBlock)
-                    ack = QByteArray("\0\5\0\3Disk full\0", 14);
-            }
-            QTimer::singleShot(m_delayMs, &m_socket, [this, ack, got] {
-                m_socket.writeDatagram(ack, got.senderAddress(), quint16(got.senderPort()));
-            });
-        }
-    }
-    QUdpSocket m_socket;
-    int m_delayMs;
-    int m_refusedFile;
-    int m_refusedBlock;
-    int m_files = 0;
-};
 
 QObject *item(QQmlApplicationEngine &engine, const char *name)
 {
@@ -124,7 +78,16 @@ int main(int argc, char *argv[])
         return 1;
     window->setPosition(0, 0);
 
-    SampleDevice device(state == "running" ? 10 : 0, state == "stopped" ? 3 : 0, 3);
+    // Acknowledges every block, slowly for "running"; for "stopped" it refuses block 3 of the
+    // third file as a full disk.
+    int files = 0;
+    ScriptedDevice device([&files, &state](int n, const QByteArray &got) {
+        files += int(got.startsWith("\0\2"_ba));
+        if (state == "stopped" && files == 3 && got.startsWith("\0\3\0\3"_ba))
+            return QByteArrayList {"\0\5\0\3Disk full\0"_ba};
+        return ScriptedDevice::acknowledge(n, got);
+    });
+    device.delayMs = state == "running" ? 10 : 0;
     const QString folder = QDir(scratch.path()).filePath(u"Tessaline firmware/2026-03"_s);
     writeSamples(folder);
     if (state == "folder") {

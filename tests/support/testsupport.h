@@ -3,18 +3,15 @@
 // Stand-in devices on loopback and small helpers shared by the test programs.
 
 #include "qtftp.h"
+#include "scripteddevice.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QNetworkDatagram>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QUdpSocket>
-
-#include <functional>
 
 namespace TestSupport {
 using namespace Qt::StringLiterals;
@@ -40,60 +37,26 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
-// CTest points each test at a configuration folder of its own; anything else may be the user's.
+// Every test program keeps its settings in a configuration folder of its own, made before main
+// runs and so before the application reads its environment, whether CTest or a developer starts
+// it: the user's own settings are never read or written. Programs it starts inherit the folder.
+// Windows are drawn off screen unless asked otherwise.
+struct OwnEnvironment
+{
+    QTemporaryDir config;
+    OwnEnvironment()
+    {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+};
+inline const OwnEnvironment ownEnvironment;
+// Anything outside that folder may be the user's.
 inline bool settingsAreOwn()
 {
-    return QSettings().fileName().startsWith(QStringLiteral(TSTX_TEST_CONFIG) + u'/');
+    return QSettings().fileName().startsWith(ownEnvironment.config.path() + u'/');
 }
-
-// A device on loopback that answers the n-th datagram it receives with reply(n, datagram), while
-// the test's thread runs its event loop, and keeps every datagram.
-class ScriptedDevice
-{
-public:
-    using Reply = std::function<QByteArrayList(int n, const QByteArray &datagram)>;
-    explicit ScriptedDevice(Reply reply, const QString &address = u"127.0.0.1"_s, quint16 port = 0)
-    {
-        m_socket.bind(QHostAddress(address), port);
-        QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this, reply] {
-            while (m_socket.hasPendingDatagrams()) {
-                const QNetworkDatagram got = m_socket.receiveDatagram();
-                peerPort = quint16(got.senderPort());
-                received.append(got.data());
-                for (const QByteArray &answer : reply(int(received.size()) - 1, got.data())) {
-                    const auto send = [this, answer, got] {
-                        m_socket.writeDatagram(answer, got.senderAddress(),
-                                               quint16(got.senderPort()));
-                    };
-                    delayMs > 0 ? QTimer::singleShot(delayMs, &m_socket, send) : send();
-                }
-            }
-        });
-    }
-    // ACK 0 to a write request, ACK n to DATA n.
-    static QByteArrayList acknowledge(int, const QByteArray &got)
-    {
-        return {packet(4, got[1] == 3 ? quint8(got[2]) << 8 | quint8(got[3]) : 0)};
-    }
-    [[nodiscard]] quint16 port() const { return m_socket.localPort(); }
-    // The file names of the write requests, in the order they came.
-    [[nodiscard]] QStringList requests() const
-    {
-        QStringList names;
-        for (const QByteArray &got : received) {
-            if (got.startsWith("\0\2"_ba))
-                names.append(QString::fromLocal8Bit(got.constData() + 2));
-        }
-        return names;
-    }
-
-    QByteArrayList received;
-    quint16 peerPort = 0; // of the latest datagram
-    int delayMs = 0; // before each answer, as a device writing flash waits
-
-private:
-    QUdpSocket m_socket;
-};
 
 // tftpd-hpa on a loopback address, storing what it receives in a folder of its own. Ready once
 // built, when errorString is empty: it has answered a read request for a missing file.
