@@ -34,6 +34,7 @@ void ScriptedDevice::take()
     while (m_socket.hasPendingDatagrams()) {
         const QNetworkDatagram got = m_socket.receiveDatagram();
         peerPort = quint16(got.senderPort());
+        m_peerAddress = got.senderAddress();
         if (recording)
             received.append(got.data());
         for (const QByteArray &answer : m_reply(m_count++, got.data())) {

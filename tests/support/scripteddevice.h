@@ -22,6 +22,11 @@ public:
     [[nodiscard]] bool isBound() const { return m_socket.state() == QAbstractSocket::BoundState; }
     [[nodiscard]] QString errorString() const { return m_socket.errorString(); }
     [[nodiscard]] quint16 port() const { return m_socket.localPort(); }
+    // Sends datagram now, to where the latest datagram came from.
+    void send(const QByteArray &datagram)
+    {
+        m_socket.writeDatagram(datagram, m_peerAddress, peerPort);
+    }
     // The file names of the write requests, in the order they came.
     [[nodiscard]] QStringList requests() const;
 
@@ -35,5 +40,6 @@ private:
 
     Reply m_reply;
     QUdpSocket m_socket;
+    QHostAddress m_peerAddress;
     int m_count = 0; // datagrams received
 };
