@@ -40,11 +40,8 @@ public:
                                                clientPort);
     }
     void statusChanged(const QString &text) override { status = text; }
-    void deviceAddressResolved(const QHostAddress &) override { }
-    void fileSizeKnown(qint64) override { }
     void progressed(qint64 bytesOnTheWire) override { progress = bytesOnTheWire; }
     void acknowledged(qint64 bytes) override { acknowledgedBytes = bytes; }
-    void errorAccepted(quint16, const QString &, qint64) override { }
 
     QString status;
     qint64 progress = 0;

@@ -81,10 +81,7 @@ private slots:
         const QString oackLater = u"Unexpected Packet Received: 6"_s;
         addRow("OACK after ACK 0, one block",
                Exchange {{{ack0, oack}}, oackLater, 2, u"7380KD-v1.bin"_s, 100});
-        addRow("OACK again for block 1, one block",
-               Exchange {{{oack}, {oack}}, oackLater, 2, u"7380KD-v1.bin"_s, 100});
         addRow("OACK again for block 1", Exchange {{{oack}, {oack}}, oackLater, 2});
-        addRow("OACK after ACK 1", Exchange {{{oack}, {ack1}, {oack}}, oackLater, 3});
         addRow("tftpd-hpa sends its OACK again, one block",
                Exchange {.status = oackLater, .sent = 2, .size = 100, .throughServer = true},
                false);

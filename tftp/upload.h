@@ -34,26 +34,28 @@ public:
         bool plainSocketPath = false; // QUdpSocket alone, as platforms without a native path
     };
 
-    // What the upload tells as it goes, on the upload's own thread.
+    // What the upload tells as it goes, on the upload's own thread; a report not overridden is
+    // ignored.
     class Observer
     {
     public:
         virtual ~Observer() = default;
         // The socket got this port (also when binding failed: then it is 0).
-        virtual void localPortBound(quint16 port) = 0;
+        virtual void localPortBound(quint16 /*port*/) { }
         // "Sending file NAME" once bound, then the status that ends the upload.
-        virtual void statusChanged(const QString &status) = 0;
+        virtual void statusChanged(const QString & /*status*/) { }
         // The address the write request goes to, once the look-up found it.
-        virtual void deviceAddressResolved(const QHostAddress &address) = 0;
+        virtual void deviceAddressResolved(const QHostAddress & /*address*/) { }
         // The write request went out for a file of size bytes; progress starts at 0.
-        virtual void fileSizeKnown(qint64 size) = 0;
+        virtual void fileSizeKnown(qint64 /*size*/) { }
         // The bytes of DATA packets sent so far, headers included: 0, then after every block.
-        virtual void progressed(qint64 bytesOnTheWire) = 0;
+        virtual void progressed(qint64 /*bytesOnTheWire*/) { }
         // The file's bytes the device has acknowledged so far.
-        virtual void acknowledged(qint64 bytes) = 0;
+        virtual void acknowledged(qint64 /*bytes*/) { }
         // The device answered a primary image with an ERROR, taken as received.
-        virtual void errorAccepted(quint16 code, const QString &message, qint64 bytesAcknowledged)
-            = 0;
+        virtual void errorAccepted(quint16 /*code*/, const QString & /*message*/,
+                                   qint64 /*bytesAcknowledged*/)
+        { }
     };
 
     Upload(Request request, Observer &observer);
