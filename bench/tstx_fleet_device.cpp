@@ -86,8 +86,8 @@ int main(int argc, char *argv[])
             return ScriptedDevice::acknowledge(n, got);
         },
         args[1], quint16(port));
-    if (!device.isBound()) {
-        std::fprintf(stderr, "tstx_fleet_device: bind: %s\n", qPrintable(device.errorString()));
+    if (device.port() == 0) {
+        std::fprintf(stderr, "tstx_fleet_device: cannot bind %s:%u\n", qPrintable(args[1]), port);
         return 1;
     }
     device.recording = false;

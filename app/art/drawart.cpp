@@ -479,7 +479,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "usage: drawart <app directory>\n");
         return 2;
     }
-    const QString appDir = args.at(1);
+    const QString &appDir = args.at(1);
     const bool ok = drawThemeIcons(appDir) & drawLogo(appDir) & drawAppIcons(appDir);
     return ok ? 0 : 1;
 }

@@ -9,7 +9,8 @@
 ScriptedDevice::ScriptedDevice(Reply reply, const QString &address, quint16 port)
     : m_reply(std::move(reply))
 {
-    m_socket.bind(QHostAddress(address), port);
+    // A port another socket holds is refused, not shared.
+    m_socket.bind(QHostAddress(address), port, QAbstractSocket::DontShareAddress);
     QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this] { take(); });
 }
 

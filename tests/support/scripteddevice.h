@@ -19,9 +19,7 @@ public:
     // ACK 0 to a write request, ACK n to DATA n.
     static QByteArrayList acknowledge(int n, const QByteArray &datagram);
 
-    [[nodiscard]] bool isBound() const { return m_socket.state() == QAbstractSocket::BoundState; }
-    [[nodiscard]] QString errorString() const { return m_socket.errorString(); }
-    [[nodiscard]] quint16 port() const { return m_socket.localPort(); }
+    [[nodiscard]] quint16 port() const { return m_socket.localPort(); } // 0: not bound
     // Sends datagram now, to where the latest datagram came from.
     void send(const QByteArray &datagram)
     {
