@@ -1,6 +1,7 @@
 #include "transfer.h"
 
 #include "datagramchannel.h"
+#include "deviceaddress.h"
 #include "packets.h"
 #include "qtftp.h"
 
@@ -80,19 +81,24 @@ bool QTftp::uploadFile(QString fileName, QByteArray fileData)
     // A cancel that came after the run chose this file: no write request goes out.
     if (cancelRequested.load())
         return failTransfer(cancelledStatus());
+    // Read as typed, or refused before anything goes out: 192.168.001.010 is not 192.168.1.8.
+    const DeviceAddress device = readDeviceAddress(m_remoteAddress);
+    if (!device.problem.isEmpty())
+        return failTransfer(device.problem);
     if (!openSocket())
         return failTransfer(udpSocket->errorString());
     reportStatus(u"Sending file %1"_s.arg(fileName));
 
     // An address is used as typed: looking it up would only ask the network for its name, and on
     // a transmitter network without a name server that takes seconds for every file.
-    QHostAddress serverAddress(m_remoteAddress);
-    if (serverAddress.isNull()) {
-        const QHostInfo host = QHostInfo::fromName(m_remoteAddress);
+    QHostAddress serverAddress = device.address;
+    if (device.isHostName()) {
+        const QHostInfo host = QHostInfo::fromName(device.text);
         if (host.addresses().isEmpty())
             return failTransfer(u"could not resolve host name %1"_s.arg(host.hostName()));
         serverAddress = host.addresses().constFirst();
     }
+    reportDeviceAddress(serverAddress);
     // Requests go to the device's port; everything after to the port its first reply came from.
     quint16 serverPort = m_remotePort;
     std::optional<quint16> transferPort;

@@ -138,6 +138,11 @@ void QTftp::reportLocalPort(quint16 port)
     deliverToObjectThread([this, port] { setLocalPort(port); });
 }
 
+void QTftp::reportDeviceAddress(const QHostAddress &address)
+{
+    deliverToObjectThread([this, text = address.toString()] { m_deviceAddress = text; });
+}
+
 void QTftp::reportAcceptedError(const AcceptedError &accepted)
 {
     deliverToObjectThread([this, accepted] { m_acceptedErrors.append(accepted); });

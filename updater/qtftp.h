@@ -12,6 +12,7 @@
 #include <atomic>
 #include <memory>
 
+class QHostAddress;
 class QUdpSocket;
 namespace Firmware {
 struct Problem;
@@ -115,6 +116,12 @@ public:
     // or it has gone.
     Q_INVOKABLE void saveFolder(const QUrl &folder);
     Q_INVOKABLE QUrl startFolder();
+    // deviceaddress.cpp
+    // Why the device text cannot be sent to, or an empty text: it must be an IPv4 address in
+    // four decimal parts without leading zeros, or a text that can be a host name.
+    Q_INVOKABLE static QString addressProblem(const QString &typed);
+    // The address the current or last upload's write request went to; empty before any.
+    [[nodiscard]] QString deviceAddress() const { return m_deviceAddress; }
 
     // tftp/transfer.cpp
     // Uploads one file to the device by TFTP; blocks until the device took it or the transfer
@@ -193,12 +200,14 @@ private:
     void reportFileProgress(int progress);
     void publishTransferProgress();
     void reportLocalPort(quint16 port);
+    void reportDeviceAddress(const QHostAddress &address);
     void reportAcceptedError(const AcceptedError &accepted);
     template<typename Apply> void deliverToObjectThread(Apply &&apply);
 
     QFutureWatcher<bool> futureWatcher;
     QString m_localAddress;
     QString m_remoteAddress;
+    QString m_deviceAddress; // where the last write request went, as the look-up found it
     quint16 m_localPort = 0;
     quint16 m_remotePort = 69;
     QStringList m_ifsList;
