@@ -216,7 +216,7 @@ private slots:
                         // program quits.
                         if (interrupts >= 2 && ::tgkill(pid, pid, SIGTERM) == 0) {
                             for (int more = 2; more < interrupts; ++more) {
-                                QThread::msleep(3);
+                                QThread::usleep(1000);
                                 ::tgkill(pid, pid, SIGINT);
                             }
                             return QByteArrayList();
