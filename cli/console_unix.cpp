@@ -73,12 +73,11 @@ qint64 Console::raiseOpenFileLimit()
 QString Console::replaceFile(const QString &path, const QByteArray &bytes)
 {
     const QByteArray target = QFile::encodeName(path);
-    const QByteArray slash = target.contains('/') ? QByteArray() : QByteArray("./");
     const qsizetype nameStart = target.lastIndexOf('/') + 1;
     QByteArray temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = slash + target.left(nameStart) + '.' + target.mid(nameStart) + ".tmp-"
+        temporary = target.left(nameStart) + '.' + target.mid(nameStart) + ".tmp-"
             + QByteArray::number(::getpid()) + '-' + QByteArray::number(attempt);
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
