@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
+#include <QString>
 
 #include <cstdio>
 
@@ -19,12 +21,16 @@ void keepRunningWithoutOutput();
 // Raises the limit on open files as far as the system lets a user; how many files the process
 // may have open now, or -1 where the platform has no such limit for sockets.
 qint64 raiseOpenFileLimit();
+// Replaces the file at path with bytes, or leaves it as it was: the bytes go to a new file
+// beside it, every write checked, flushed to the disk, and only then renamed over it. Why it
+// failed, or an empty text.
+QString replaceFile(const QString &path, const QByteArray &bytes);
 } // namespace Console
 
 // Turns Ctrl+C (SIGINT or SIGTERM on Unix; Ctrl+C or Ctrl+Break on Windows) into signals in the
 // thread that made the watcher: the first into interrupted(), the second into quitRequested().
-// A third ends the process at once with status 130, in case the thread cannot answer. One
-// watcher per process.
+// Later ones are ignored while the thread answers; one that comes when the thread has not taken
+// up the quit for two seconds ends the process at once with status 130. One watcher per process.
 class InterruptWatcher : public QObject
 {
     Q_OBJECT

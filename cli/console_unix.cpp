@@ -1,16 +1,22 @@
 #include "console.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <limits>
 #include <string_view>
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -62,16 +68,86 @@ qint64 Console::raiseOpenFileLimit()
                                            : qint64(limit.rlim_cur);
 }
 
+// QSaveFile is not used: in Qt 6.4 its commit() did not report a flush that failed on a full
+// disk, and the old report was replaced by an empty one.
+QString Console::replaceFile(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const qsizetype nameStart = target.lastIndexOf('/') + 1;
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = target.left(nameStart) + '.' + target.mid(nameStart) + ".tmp-"
+            + QByteArray::number(::getpid()) + '-' + QByteArray::number(attempt);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    // The new file keeps the permissions of the one it replaces.
+    struct stat previous
+    {
+    };
+    if (::stat(target.constData(), &previous) == 0)
+        ::fchmod(fd, previous.st_mode & 07777);
+    int error = 0;
+    for (qsizetype written = 0; written < bytes.size() && error == 0;) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n >= 0)
+            written += n;
+        else if (errno != EINTR)
+            error = errno;
+    }
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporary.constData());
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+    // The rename made lasting too; a folder that cannot be synced still holds the whole file.
+    const QByteArray folder = nameStart > 0 ? target.left(nameStart) : QByteArray(".");
+    if (const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        folderFd >= 0) {
+        ::fsync(folderFd);
+        ::close(folderFd);
+    }
+    return {};
+}
+
 // The self-pipe: the signal handler may only do async-signal-safe things, so it writes the
 // interrupt's number to a socket whose other end the event loop watches.
 namespace {
 int wakeSockets[2] = {-1, -1};
 std::atomic<int> interruptCount = 0;
+// Set once the thread took up the quit: from then on it writes the report and ends by itself.
+std::atomic<bool> quitAnswered = false;
+// When the second interrupt came, in monotonic nanoseconds.
+std::atomic<long long> secondInterruptAt = 0;
+// A thread that has not taken up the quit in this time cannot answer.
+constexpr long long answerTimeNs = 2'000'000'000;
+
+long long monotonicNs()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+}
 
 extern "C" void onInterrupt(int)
 {
     const int count = interruptCount.fetch_add(1) + 1;
+    if (count == 2)
+        secondInterruptAt.store(monotonicNs());
     if (count > 2) {
+        // Interrupts in quick succession must not cut off the report the quit writes: end at
+        // once only when the thread has not answered the quit for a while.
+        if (quitAnswered.load() || monotonicNs() - secondInterruptAt.load() < answerTimeNs)
+            return;
         [[maybe_unused]] const auto written = ::write(STDERR_FILENO, "\n", 1);
         std::_Exit(130);
     }
@@ -91,10 +167,12 @@ InterruptWatcher::InterruptWatcher(QObject *parent)
         char byte = 0;
         if (::read(wakeSockets[1], &byte, 1) != 1)
             return;
-        if (byte == 1)
+        if (byte == 1) {
             emit interrupted();
-        else
+        } else {
+            quitAnswered.store(true);
             emit quitRequested();
+        }
     });
     struct sigaction action
     {

@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 
 #include <atomic>
@@ -15,6 +17,8 @@
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #    define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
 #endif
+
+using namespace Qt::StringLiterals;
 
 namespace {
 CONSOLE_SCREEN_BUFFER_INFO screenInfo()
@@ -57,11 +61,48 @@ qint64 Console::raiseOpenFileLimit()
     return -1;
 }
 
+// QSaveFile is not used: in Qt 6.4 its commit() did not report a flush that failed on a full
+// disk, and the old report was replaced by an empty one.
+QString Console::replaceFile(const QString &path, const QByteArray &bytes)
+{
+    const QFileInfo target(path);
+    QFile temporary;
+    for (int attempt = 0; attempt < 100 && !temporary.isOpen(); ++attempt) {
+        temporary.setFileName(target.absolutePath() + u"/."_s + target.fileName() + u".tmp-"_s
+                              + QString::number(GetCurrentProcessId()) + u'-'
+                              + QString::number(attempt));
+        if (!temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly) && temporary.exists())
+            continue;
+        if (!temporary.isOpen())
+            return temporary.errorString();
+    }
+    if (!temporary.isOpen())
+        return temporary.errorString();
+    QString error;
+    if (temporary.write(bytes) != bytes.size() || !temporary.flush())
+        error = temporary.errorString();
+    else if (!FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(temporary.handle()))))
+        error = u"the report could not be flushed to the disk"_s;
+    temporary.close();
+    if (error.isEmpty()
+        && !MoveFileExW(reinterpret_cast<const wchar_t *>(temporary.fileName().utf16()),
+                        reinterpret_cast<const wchar_t *>(target.absoluteFilePath().utf16()),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = u"it could not replace the file (error %1)"_s.arg(GetLastError());
+    if (!error.isEmpty())
+        temporary.remove();
+    return error;
+}
+
 // The console calls the handler on a thread of its own: it posts the interrupts to the watcher's
 // thread as queued calls.
 namespace {
 std::atomic<InterruptWatcher *> watcher = nullptr;
 std::atomic<int> interruptCount = 0;
+// Set once the thread took up the quit: from then on it writes the report and ends by itself.
+std::atomic<bool> quitAnswered = false;
+std::atomic<ULONGLONG> secondInterruptAt = 0; // in milliseconds since the system started
+constexpr ULONGLONG answerTimeMs = 2000;
 
 BOOL WINAPI onConsoleControl(DWORD type)
 {
@@ -69,11 +110,27 @@ BOOL WINAPI onConsoleControl(DWORD type)
         return FALSE;
     const int count = interruptCount.fetch_add(1) + 1;
     InterruptWatcher *target = watcher.load();
-    if (count > 2 || !target)
+    if (!target)
         std::_Exit(130);
-    QMetaObject::invokeMethod(
-        target, count == 1 ? &InterruptWatcher::interrupted : &InterruptWatcher::quitRequested,
-        Qt::QueuedConnection);
+    if (count > 2) {
+        // Interrupts in quick succession must not cut off the report the quit writes: end at
+        // once only when the thread has not answered the quit for a while.
+        if (quitAnswered.load() || GetTickCount64() - secondInterruptAt.load() < answerTimeMs)
+            return TRUE;
+        std::_Exit(130);
+    }
+    if (count == 1) {
+        QMetaObject::invokeMethod(target, &InterruptWatcher::interrupted, Qt::QueuedConnection);
+    } else {
+        secondInterruptAt.store(GetTickCount64());
+        QMetaObject::invokeMethod(
+            target,
+            [target] {
+                quitAnswered.store(true);
+                emit target->quitRequested();
+            },
+            Qt::QueuedConnection);
+    }
     return TRUE;
 }
 } // namespace

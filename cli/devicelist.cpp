@@ -1,6 +1,8 @@
 #include "devicelist.h"
 
+#include "deviceaddress.h"
 #include "output.h"
+#include "qtftp.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -17,26 +19,26 @@ constexpr qsizetype maxDevices = 65536;
 // The same transmitter typed twice, as an address or as a name in other letter case.
 QString deviceKey(const QString &device)
 {
-    const QHostAddress address(device);
-    return address.isNull() ? device.toLower() : address.toString();
+    const DeviceAddress read = readDeviceAddress(device);
+    return read.address.isNull() ? read.text.toLower() : read.address.toString();
 }
 
-// Why a name cannot be a transmitter's, or an empty text.
+// Why a name cannot be a transmitter's, or an empty text. The window's rules, and a hint at
+// --port for a port typed with the address.
 QString nameProblem(const QString &device)
 {
-    if (device.isEmpty())
+    if (device.trimmed().isEmpty())
         return u"an empty device name was given; name each transmitter by its IPv4 address or "
                "host name"_s;
     const QString shown = printable(device);
     if (device.startsWith(u'[') || QHostAddress(device).protocol() == QAbstractSocket::IPv6Protocol)
         return u"the device %1 is an IPv6 address, and transmitters are reached over IPv4; give "
                "its IPv4 address or host name"_s.arg(shown);
-    if (device.count(u':') == 1)
+    if (device.count(u':') == 1 && !device.contains(u"//"_s))
         return u"the device %1 has a port in it; give the address alone, and the port with "
                "--port, such as --port %2"_s.arg(shown, printable(device.section(u':', 1)));
-    if (device.contains(u':'))
-        return u"the device %1 is neither an IPv4 address nor a host name; give one of those"_s.arg(
-            shown);
+    if (const QString problem = QTftp::addressProblem(device); !problem.isEmpty())
+        return u"the device "_s + printable(problem);
     return {};
 }
 } // namespace

@@ -53,7 +53,7 @@ QString ProgressDisplay::endLine(int device) const
 {
     const DeviceOutcome &outcome = m_run.outcome(device);
     return u"%1: %2, files %3/%4, %5 bytes, %6%7"_s.arg(
-        printable(outcome.device), inResultColour(stderr, outcome.result, shownResult(outcome)),
+        printable(shownDevice(outcome)), inResultColour(stderr, outcome, shownResult(outcome)),
         QString::number(outcome.filesSent), QString::number(m_run.fileCount()),
         QString::number(outcome.bytes), printable(outcome.status), acceptedErrorsText(outcome));
 }

@@ -43,11 +43,20 @@ QString shownResult(const DeviceOutcome &outcome)
     return outcome.acceptedErrors.isEmpty() ? text : text + u'*';
 }
 
-QString inResultColour(std::FILE *stream, DeviceOutcome::Result result, const QString &text)
+QString shownDevice(const DeviceOutcome &outcome)
 {
-    if (result == DeviceOutcome::Updated)
-        return coloured(stream, text, Colour::Green);
-    if (result == DeviceOutcome::Failed)
+    const QString typed = outcome.device.trimmed();
+    return outcome.address.isEmpty() || outcome.address == typed
+        ? outcome.device
+        : u"%1 (%2)"_s.arg(outcome.device, outcome.address);
+}
+
+QString inResultColour(std::FILE *stream, const DeviceOutcome &outcome, const QString &text)
+{
+    if (outcome.result == DeviceOutcome::Updated)
+        return coloured(stream, text,
+                        outcome.acceptedErrors.isEmpty() ? Colour::Green : Colour::Yellow);
+    if (outcome.result == DeviceOutcome::Failed)
         return coloured(stream, text, Colour::Red);
     return text;
 }
@@ -182,6 +191,7 @@ void FleetRun::record(Device &device)
     outcome.seconds = double(device.clock.elapsed()) / 1000;
     outcome.filesSent = device.tftp->currentFileIndex();
     outcome.status = device.tftp->errorString();
+    outcome.address = device.tftp->deviceAddress();
     outcome.bytes = device.tftp->acknowledgedBytes();
     outcome.acceptedErrors = device.tftp->acceptedErrors();
 }

@@ -28,6 +28,7 @@ struct DeviceOutcome
     enum Result { NotStarted, Running, Updated, Failed, Cancelled };
 
     QString device;
+    QString address; // where its files went, once its first write request went out
     Result result = NotStarted;
     int filesSent = 0; // taken by the device, "done" counting as the last one
     qint64 bytes = 0; // firmware bytes the device acknowledged, whatever the result
@@ -37,12 +38,15 @@ struct DeviceOutcome
     QList<QTftp::AcceptedError> acceptedErrors;
 };
 
+// The device as typed and, where a name was typed, the address it led to: "tx-7 (10.0.0.7)".
+QString shownDevice(const DeviceOutcome &outcome);
 // How a result reads in the report.
 QString resultText(DeviceOutcome::Result result);
 // How it reads on screen: "updated*" when an ERROR was taken as received.
 QString shownResult(const DeviceOutcome &outcome);
-// Text in the result's colour where stream shows colours: updated green, failed red.
-QString inResultColour(std::FILE *stream, DeviceOutcome::Result result, const QString &text);
+// Text in the result's colour where stream shows colours: updated green, updated* (an ERROR
+// taken as received) yellow, failed red.
+QString inResultColour(std::FILE *stream, const DeviceOutcome &outcome, const QString &text);
 // "; ERROR taken as received for NAME: CODE TEXT, after N bytes acknowledged" for each.
 QString acceptedErrorsText(const DeviceOutcome &outcome);
 

@@ -173,7 +173,8 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
     options.reportFile = parser.value(report);
     // Found out now rather than after a long run.
     if (parser.isSet(report)) {
-        if (QString error = reportTargetProblem(options.reportFile); !error.isEmpty())
+        if (QString error = reportTargetProblem(options.reportFile, options.folder);
+            !error.isEmpty())
             return error;
     }
     return {};

@@ -58,5 +58,8 @@ QString coloured(std::FILE *stream, const QString &text, Colour colour)
         = Console::takesEscapes(stderr) && qEnvironmentVariableIsEmpty("NO_COLOR");
     if (!(stream == stdout ? toStdout : toStderr))
         return text;
-    return (colour == Colour::Red ? u"\x1b[31m"_s : u"\x1b[32m"_s) + text + u"\x1b[0m"_s;
+    const QString start = colour == Colour::Red ? u"\x1b[31m"_s
+        : colour == Colour::Green               ? u"\x1b[32m"_s
+                                                : u"\x1b[33m"_s;
+    return start + text + u"\x1b[0m"_s;
 }

@@ -18,7 +18,7 @@ QString counted(qsizetype count, const QString &noun);
 // The local time now in ISO 8601 with its offset from UTC, as a log line starts.
 QString timestamp();
 
-enum class Colour { Red, Green };
+enum class Colour { Red, Green, Yellow };
 // Text in colour when stream (stdout or stderr) is a terminal that shows colours and NO_COLOR is
 // not set; otherwise text as it is.
 QString coloured(std::FILE *stream, const QString &text, Colour colour);

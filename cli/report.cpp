@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "console.h"
 #include "fleetrun.h"
 #include "output.h"
 
@@ -8,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <array>
 
@@ -22,7 +22,7 @@ void printSummary(const FleetRun &run)
     QString accepted;
     for (int device = 0; device < run.deviceCount(); ++device) {
         const DeviceOutcome &outcome = run.outcome(device);
-        rows.append({printable(outcome.device), shownResult(outcome),
+        rows.append({printable(shownDevice(outcome)), shownResult(outcome),
                      u"%1/%2"_s.arg(outcome.filesSent).arg(run.fileCount()),
                      QString::number(outcome.bytes), QString::number(outcome.seconds, 'f', 1),
                      printable(outcome.status)});
@@ -43,9 +43,8 @@ void printSummary(const FleetRun &run)
         for (qsizetype column = 0; column + 1 < row.size(); ++column) {
             // Coloured after padding: the escapes take no room on the screen.
             const QString cell = row.at(column).leftJustified(widths[column] + 2);
-            table += column == 1 && i > 0
-                ? inResultColour(stdout, run.outcome(int(i - 1)).result, cell)
-                : cell;
+            table += column == 1 && i > 0 ? inResultColour(stdout, run.outcome(int(i - 1)), cell)
+                                          : cell;
         }
         table += row.constLast() + u'\n';
     }
@@ -58,15 +57,35 @@ void printSummary(const FleetRun &run)
     writeTo(stdout, table);
 }
 
-QString reportTargetProblem(const QString &path)
+namespace {
+// The file a report at path is written to: the path itself, or where its links lead.
+QFileInfo reportTarget(const QString &path)
+{
+    QFileInfo target(path);
+    for (int hop = 0; hop < 40 && target.isSymbolicLink(); ++hop)
+        target = QFileInfo(target.symLinkTarget());
+    return target;
+}
+} // namespace
+
+QString reportTargetProblem(const QString &path, const QString &firmwareFolder)
 {
     if (path.isEmpty())
         return u"--report takes a file name, such as --report fleet.json"_s;
-    const QFileInfo file(path);
+    const QFileInfo file = reportTarget(path);
     const QFileInfo folder(file.absolutePath());
+    if (file.isSymbolicLink())
+        return u"the report %1 is a link that leads round in a circle; give a file name, such as "
+               "--report fleet.json"_s.arg(printable(path));
     if (!folder.isDir())
         return u"there is no folder for the report %1; give a file in an existing folder"_s.arg(
             printable(path));
+    // A .bin file there is an image to the next run, which would send the report as firmware.
+    if (file.fileName().contains(u".bin"_s, Qt::CaseInsensitive)
+        && folder.canonicalFilePath() == QFileInfo(firmwareFolder).canonicalFilePath())
+        return u"the report %1 would be written to %2, a .bin file in the firmware folder, which "
+               "a run sends as an image; give a report file elsewhere, such as --report "
+               "fleet.json"_s.arg(printable(path), printable(file.fileName()));
     if (file.exists() && !file.isFile())
         return u"the report %1 is not a regular file; give the path of a new or a regular file"_s
             .arg(printable(path));
@@ -93,6 +112,7 @@ QString writeReport(const QString &path, const FleetRun &run, const QString &fol
                                                {u"message"_s, error.message},
                                                {u"bytesAcknowledged"_s, error.bytesAcknowledged}});
         devices.append(QJsonObject {{u"device"_s, outcome.device},
+                                    {u"address"_s, outcome.address},
                                     {u"result"_s, resultText(outcome.result)},
                                     {u"filesSent"_s, outcome.filesSent},
                                     {u"filesTotal"_s, run.fileCount()},
@@ -111,9 +131,11 @@ QString writeReport(const QString &path, const FleetRun &run, const QString &fol
                               {u"devices"_s, devices},
                               {u"totals"_s, totals},
                               {u"interrupted"_s, run.interrupted()}};
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(report).toJson()) < 0
-        || !file.commit())
-        return u"could not write the report %1: %2"_s.arg(printable(path), file.errorString());
+    // Through a link to the file it leads to, which the check before the run looked at.
+    const QString error = Console::replaceFile(reportTarget(path).absoluteFilePath(),
+                                               QJsonDocument(report).toJson());
+    if (!error.isEmpty())
+        return u"could not write the report %1: %2; the file is left as it was"_s.arg(
+            printable(path), error);
     return {};
 }

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QThread>
 
 #include <csignal>
 #include <deque>
@@ -38,16 +39,19 @@ struct Run
 };
 
 // Runs the program to its end while this thread's event loop goes on, so a scripted device
-// answers meanwhile; with a report unless the arguments name another. setUp may change the process.
-Run runProgram(const QStringList &arguments, const std::function<void(QProcess &)> &setUp = {})
+// answers meanwhile; with a report unless the arguments name another. setUp may change the process;
+// a wrapper (a command and its arguments) runs the program.
+Run runProgram(const QStringList &arguments, const std::function<void(QProcess &)> &setUp = {},
+               QStringList wrapper = {})
 {
     QProcess process;
     QTemporaryDir reportFolder;
     QSignalSpy finished(&process, &QProcess::finished);
     if (setUp)
         setUp(process);
-    process.start(QStringLiteral(PROGRAM),
-                  QStringList {u"--report"_s, reportFolder.filePath(u"r"_s)} + arguments);
+    wrapper += QStringList {QStringLiteral(PROGRAM), u"--report"_s, reportFolder.filePath(u"r"_s)};
+    const QString command = wrapper.takeFirst();
+    process.start(command, wrapper + arguments);
     if (!finished.wait(60000) || process.exitStatus() != QProcess::NormalExit)
         qFatal("tstx-update did not end normally: %s", qPrintable(process.errorString()));
     QFile report(reportFolder.filePath(u"r"_s));
@@ -84,6 +88,8 @@ private slots:
         // Only the comment names 127.0.0.3 twice; 127.0.0.2 is in the file and on the line.
         QVERIFY(writeFile(empty.filePath(u"devices"_s),
                           "# 127.0.0.3 is the spare\n127.0.0.3\n\n127.0.0.2 # rack 1\n"));
+        QVERIFY(QFile::link(folder.filePath(firmware[3]), empty.filePath(u"to-image"_s)));
+        QVERIFY(QFile::link(empty.filePath(u"gone/r.json"_s), empty.filePath(u"to-nowhere"_s)));
     }
 
     void fleet_data()
@@ -169,16 +175,20 @@ private slots:
         QTest::addColumn<int>("parallel");
         QTest::addColumn<int>("interrupts"); // during the second device's last image
         QTest::addColumn<int>("rows"); // of the terminal on standard error; 0: a pipe
-        QTest::addRow("--parallel 2: two in flight, never three") << 2 << 0 << 0;
-        QTest::addRow("four running in four rows") << 4 << 0 << 4;
-        QTest::addRow("Ctrl+C: no further one starts") << 1 << 1 << 0;
-        QTest::addRow("Ctrl+C twice: quits at once, reports") << 1 << 2 << 0;
+        QTest::addColumn<bool>("noColour"); // NO_COLOR set
+        QTest::addRow("--parallel 2: two in flight, never three") << 2 << 0 << 0 << false;
+        QTest::addRow("four running in four rows") << 4 << 0 << 4 << false;
+        QTest::addRow("four rows, NO_COLOR") << 4 << 0 << 4 << true;
+        QTest::addRow("Ctrl+C: no further one starts") << 1 << 1 << 0 << false;
+        QTest::addRow("Ctrl+C twice: quits at once, reports") << 1 << 2 << 0 << false;
+        QTest::addRow("SIGINT, SIGTERM, SIGINT: reports") << 1 << 3 << 0 << false;
     }
     void slowFleet()
     {
         QFETCH(int, parallel);
         QFETCH(int, interrupts);
         QFETCH(int, rows);
+        QFETCH(bool, noColour);
         const QStringList results = interrupts == 0
             ? QStringList(4, u"updated"_s)
             : QStringList {u"updated"_s, u"cancelled"_s, u"not started"_s, u"not started"_s};
@@ -186,8 +196,9 @@ private slots:
         QStringList names;
         int inFlight = 0, mostInFlight = 0;
         QProcess *program = nullptr;
+        // The first by a name: the table and the report say where it led.
         for (int i = 0; i < 4; ++i) {
-            names.append(u"127.0.0.%1"_s.arg(i + 2));
+            names.append(i == 0 ? u"localhost"_s : u"127.0.0.%1"_s.arg(i + 2));
             devices.emplace_back(
                 [&, i](int n, const QByteArray &got) {
                     const QStringList requests = devices[size_t(i)].requests();
@@ -200,14 +211,23 @@ private slots:
                         // thread until its wait ends.
                         const auto pid = pid_t(program->processId());
                         ::tgkill(pid, pid, SIGINT);
-                        // A second one, as SIGTERM so the two are not merged; then silent until
-                        // the program quits.
-                        if (interrupts == 2 && ::tgkill(pid, pid, SIGTERM) == 0)
+                        // A second one, as SIGTERM so the two are not merged, and a third
+                        // within 50 ms while the report is written; then silent until the
+                        // program quits.
+                        if (interrupts >= 2 && ::tgkill(pid, pid, SIGTERM) == 0) {
+                            for (int more = 2; more < interrupts; ++more) {
+                                QThread::usleep(1000);
+                                ::tgkill(pid, pid, SIGINT);
+                            }
                             return QByteArrayList();
+                        }
                     }
+                    // An ERROR to a primary image, taken as received: updated*.
+                    if (i == 3 && rows > 0 && got.startsWith("\0\2"_ba + firmware[0].toLatin1()))
+                        return QByteArrayList {errorPacket(2, "full")};
                     return ScriptedDevice::acknowledge(n, got);
                 },
-                names.last(), devices.empty() ? 0 : devices[0].port());
+                i == 0 ? u"127.0.0.1"_s : names.last(), devices.empty() ? 0 : devices[0].port());
             devices.back().delayMs = 20;
         }
         // A terminal of the given rows.
@@ -222,6 +242,11 @@ private slots:
                 + names,
             [&](QProcess &process) {
                 program = &process;
+                if (noColour) {
+                    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+                    environment.insert(u"NO_COLOR"_s, u"1"_s);
+                    process.setProcessEnvironment(environment);
+                }
                 if (rows > 0)
                     process.setStandardErrorFile(QString::fromLatin1(::ptsname(terminal)));
             });
@@ -230,7 +255,9 @@ private slots:
         for (qsizetype got = 0; (got = ::read(terminal, bytes, sizeof bytes)) > 0;)
             shown.append(bytes, got);
         ::close(terminal);
-        QCOMPARE(run.exitCode, interrupts == 2 ? 130 : interrupts);
+        QCOMPARE(run.exitCode, interrupts >= 2 ? 130 : interrupts);
+        QCOMPARE(run.report[u"devices"_s][0][u"address"_s].toString(), u"127.0.0.1"_s);
+        QVERIFY2(run.out.contains("\nlocalhost (127.0.0.1)  "), run.out.constData());
         QCOMPARE(mostInFlight, parallel);
         QCOMPARE(run.report[u"interrupted"_s].toBool(), interrupts > 0);
         for (int i = 0; i < 4; ++i) {
@@ -242,10 +269,39 @@ private slots:
         const QJsonObject cut = run.report[u"devices"_s][1].toObject();
         QVERIFY(interrupts == 0 || (cut[u"filesSent"_s] == 3 && cut[u"bytes"_s].toInt() > 2048));
         // Never more live lines than fit under the latest lasting one, and the rest counted.
+        static const QRegularExpression colour(u"\x1b\\[\\d+m"_s);
         QVERIFY2(rows == 0
                      || (shown.contains("\u2026 and 3 more running") && !shown.contains("\x1b[3A")
-                         && shown.contains("\x1b[32mupdated")),
+                         && shown.contains(noColour ? "updated*" : "\x1b[33mupdated*\x1b[0m")
+                         && colour.match(QString::fromUtf8(shown)).hasMatch() != noColour
+                         && (noColour || shown.contains("\x1b[32mupdated\x1b[0m"))),
                  shown.constData());
+    }
+
+    // A report that cannot be written whole: the previous one kept, the reason told, status 1.
+    // On a full file system of the test's own, in a mount namespace.
+    void reportOnFullDisk()
+    {
+        if (QProcess::execute(u"unshare"_s, {u"-m"_s, u"true"_s}) != 0)
+            QSKIP("this test cannot make a mount namespace of its own (it needs root and unshare)");
+        QTemporaryDir disk;
+        ScriptedDevice device(&ScriptedDevice::acknowledge, u"127.0.0.2"_s);
+        const QString fill = uR"sh(D=$1; shift
+mount -t tmpfs -o size=32k tmpfs "$D" && printf previous > "$D/r" || exit 99
+dd if=/dev/zero of="$D/fill" bs=1k 2>/dev/null
+"$@"; status=$?
+echo "kept: $(cat "$D/r"); left: $(ls -A "$D" | tr '\n' ' ')" >&2
+exit $status)sh"_s;
+        const Run run
+            = runProgram({u"--port"_s, QString::number(device.port()), u"--report"_s,
+                          disk.filePath(u"r"_s), folder.path(), u"127.0.0.2"_s},
+                         {}, {u"unshare"_s, u"-m"_s, u"sh"_s, u"-c"_s, fill, u"sh"_s, disk.path()});
+        QCOMPARE(device.requests(), firmware + QStringList {u"done"_s});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("could not write the report " + disk.filePath(u"r"_s).toUtf8()
+                                  + ": No space left on device; the file is left as it was")
+                     && run.err.endsWith("kept: previous; left: fill r \n"),
+                 run.err.constData());
     }
 
     // Listings and usage errors: nothing is sent, no report written.
@@ -255,11 +311,14 @@ private slots:
         QTest::addColumn<int>("status"); // 2: a usage error, with nothing on standard output
         QTest::addColumn<QByteArray>("listing"); // standard output
         QTest::addColumn<QByteArray>("message"); // on standard error, in one line if a usage error
+        QTest::addColumn<QStringList>("wrapper"); // runs the program
         const QString dir = folder.path(), none = dir + u"/nothing"_s, device = u"127.0.0.2"_s;
-        const auto row = [](const char *label, const QStringList &arguments, int status,
-                            const char *message, const QByteArray &listing = {}) {
-            QTest::addRow("%s", label) << arguments << status << listing << QByteArray(message);
-        };
+        const auto row
+            = [](const char *label, const QStringList &arguments, int status, const char *message,
+                 const QByteArray &listing = {}, const QStringList &wrapper = {}) {
+                  QTest::addRow("%s", label)
+                      << arguments << status << listing << QByteArray(message) << wrapper;
+              };
         row("list, decoys left out", {u"--list"_s, dir}, 0,
             "1 .bin file matches no firmware name and will not be sent: 7381-V9.BIN\n",
             "         0  7380-X-v1.bin\n       512  7381-v2.bin\n      1536  7380KD-v3.bin\n"
@@ -284,10 +343,28 @@ private slots:
         row("device with a port", {dir, u"bad..name:69"_s}, 2,
             "give the address alone, and the port with --port");
         row("IPv6 device", {dir, u"::1"_s}, 2, "is an IPv6 address");
+        // Once sent to 127.0.0.2, and told to give --port //127.0.0.2.
+        row("device with a leading zero", {dir, u"127.0.0.02"_s}, 2,
+            "the device 127.0.0.02 has parts with leading zeros, which some tools read as octal; "
+            "type 127.0.0.2\n");
+        row("device as a URL", {dir, u"http://127.0.0.2"_s}, 2, "without http:// or a port\n");
+        row("--parallel beyond the open files allowed", {dir, device, u"--parallel"_s, u"20"_s}, 2,
+            "--parallel 20 needs about 92 open files, and this system allows 64; give --parallel "
+            "10 or less",
+            {}, {u"sh"_s, u"-c"_s, u"ulimit -n 64 && exec \"$@\""_s, u"sh"_s});
         // A device node takes the FIFO's path; /dev/null, were it not refused, would be replaced.
         row("report to a folder", {dir, device, u"--report"_s, dir}, 2, "is not a regular file");
         row("report to a FIFO", {dir, device, u"--report"_s, empty.filePath(u"fifo"_s)}, 2,
             "is not a regular file");
+        // The next run would send the report as an image.
+        row("report to an image", {dir, device, u"--report"_s, folder.filePath(firmware[1])}, 2,
+            "a .bin file in the firmware folder");
+        row("report through a link to an image",
+            {dir, device, u"--report"_s, empty.filePath(u"to-image"_s)}, 2,
+            "would be written to 7465-v4.bin, a .bin file in the firmware folder");
+        row("report through a link into a missing folder",
+            {dir, device, u"--report"_s, empty.filePath(u"to-nowhere"_s)}, 2,
+            "there is no folder for the report");
     }
     void sendsNothing()
     {
@@ -295,7 +372,8 @@ private slots:
         QFETCH(int, status);
         QFETCH(QByteArray, listing);
         QFETCH(QByteArray, message);
-        const Run run = runProgram(arguments);
+        QFETCH(QStringList, wrapper);
+        const Run run = runProgram(arguments, {}, wrapper);
         QCOMPARE(run.exitCode, status);
         QCOMPARE(run.out, listing);
         QVERIFY(run.report.isEmpty());

@@ -1,5 +1,6 @@
 // The rules: which files of a folder are sent in which order, and which interface is remembered
 // and found again.
+#include "deviceaddress.h"
 #include "networkinterfaces.h"
 #include "support/testsupport.h"
 
@@ -118,6 +119,45 @@ private slots:
                  u"No firmware files in "_s + QDir::toNativeSeparators(folder.path()));
     }
 
+    // Only four decimal parts are an address; what cannot be a host name never reaches the
+    // look-up. Each row: the address read, "name" (to be looked up), or what the refusal says.
+    void deviceAddress_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("read");
+        const auto row = [](const QString &typed, const QString &read) {
+            QTest::addRow("%s", qPrintable(typed)) << typed << read;
+        };
+        row(u" 10.0.10.0\t"_s, u"10.0.10.0"_s);
+        row(u"tx-7.site_b"_s, u"name"_s);
+        row(u"bad..name"_s, u"name"_s);
+        row(u"192.168.001.010"_s,
+            u" has parts with leading zeros, which some tools read as octal; "
+            "type 192.168.1.10"_s);
+        row(u"127.1"_s, u" is not a whole IPv4 address; type all four decimal parts"_s);
+        row(u"2130706433"_s, u" is not a whole IPv4 address"_s);
+        row(u"0x7f.0.0.1"_s, u" is not a four-part decimal IPv4 address"_s);
+        row(u"127.0.0.256"_s, u" has a part over 255"_s);
+        row(u"10.0.0.2/24"_s, u" has a slash in it"_s);
+        row(u"127.0.0.2,127.0.0.3"_s, u" names more than one device"_s);
+        row(u"http://127.0.0.2"_s, u" is not an address or host name"_s);
+        row(u"tx 7"_s, u" has a space in it"_s);
+        row(u"::1"_s, u" is an IPv6 address"_s);
+        row(u"\uff11\uff12\uff17.0.0.1"_s, u" is written with characters other than the digits"_s);
+        row(u"tx@7"_s, u" has the character @, which no host name has"_s);
+    }
+    void deviceAddress()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, read);
+        const DeviceAddress device = readDeviceAddress(typed);
+        const QString address = device.isHostName() ? u"name"_s : device.address.toString();
+        if (read.startsWith(u' '))
+            QVERIFY2(device.problem.startsWith(typed + read), qPrintable(device.problem));
+        else
+            QCOMPARE(device.problem.isEmpty() ? address : device.problem, read);
+    }
+
     void rememberedInterface_data()
     {
         QTest::addColumn<QString>("chosen"); // the name part of the chosen entry
@@ -148,8 +188,8 @@ private slots:
                 u"Ethernet 2 -- 10.0.0.2|Ethernet -- 10.0.0.1|Ethernet -- 10.0.0.9|Ethernet -- 10.0.0.3"_s));
         QCOMPARE(remembered, stored);
         QCOMPARE(found, index);
-        // Any address text is remembered, the empty one too.
-        tftp.saveNetworkAddr(chosen);
+        // Any address text is remembered, the empty one too, without the spaces around it.
+        tftp.saveNetworkAddr(u" "_s + chosen + u"\t"_s);
         QCOMPARE(QSettings().value(u"savedAddress"_s, u"absent"_s).toString(), chosen);
     }
 };

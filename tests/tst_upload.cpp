@@ -50,6 +50,8 @@ struct Run
     QStringList files = {u"7465-v1.bin"_s, u"7380-X-v1.bin"_s, u"7380KD-v1.bin"_s, u"notes.txt"_s};
     QString large = {}; // a file of size bytes; the others have a few thousand
     qint64 size = 0;
+    QString remote = u"127.0.0.1"_s; // the device as typed
+    QString runText = {}; // the run's result, where the row is about it
 };
 } // namespace
 Q_DECLARE_METATYPE(Exchange)
@@ -126,6 +128,13 @@ private slots:
                          .status = u"No message received from host  Network operation timed out"_s,
                          .sent = 3,
                          .flood = true});
+        // Once taken for 127.0.0.1: refused, nothing sent.
+        addRow("leading zero",
+               Exchange {.status
+                         = u"127.0.0.01 has parts with leading zeros, which some tools read "
+                           "as octal; type 127.0.0.1"_s,
+                         .remote = u"127.0.0.01"_s},
+               false);
         addRow("unresolvable host",
                Exchange {.status = u"could not resolve host name bad..name"_s,
                          .remote = u"bad..name"_s},
@@ -266,6 +275,18 @@ private slots:
         const QString nothingSent = u"No firmware files in %1: nothing was sent"_s;
         QTest::addRow("no firmware")
             << Run {.status = nothingSent, .files = {u"9999-v1.bin"_s, u"notes.txt"_s}};
+        // A name typed: the result says where it led. An address refused: nothing, not even done.
+        QTest::addRow("a name, with spaces around it") << Run {
+            .sent = order,
+            .status = noError,
+            .index = 4,
+            .remote = u" localhost "_s,
+            .runText = u"Update complete: 3 files and done sent to localhost (127.0.0.1)"_s};
+        QTest::addRow("an address with leading zeros")
+            << Run {.status = u"127.000.0.1 has parts with leading zeros, which some tools read as "
+                              "octal; type 127.0.0.1"_s,
+                    .remote = u"127.000.0.1"_s,
+                    .runText = u"Update NOT complete: nothing was sent"_s};
         const QStringList one {u"7380-v1.bin"_s};
         QTest::addRow("largest file") << Run {.sent = one + QStringList {u"done"_s},
                                               .status = noError,
@@ -308,7 +329,7 @@ private slots:
                                              : ScriptedDevice::acknowledge(n, got);
         });
         tftp.setRemotePort(device.port());
-        tftp.setRemoteAddress(u"127.0.0.1"_s);
+        tftp.setRemoteAddress(run.remote);
         QStringList statusAtEnd;
         connect(&tftp, &QTftp::updateCompleted, this,
                 [&] { statusAtEnd.append(tftp.errorString()); });
@@ -323,6 +344,8 @@ private slots:
         QCOMPARE(tftp.runState() == QTftp::Complete, run.status == noError);
         QCOMPARE(device.requests(), run.sent);
         QCOMPARE(tftp.currentFileIndex(), run.index);
+        if (!run.runText.isEmpty())
+            QCOMPARE(tftp.runText(), run.runText);
         QByteArray delivered, expected;
         for (const QByteArray &got : std::as_const(device.received))
             delivered += got.startsWith("\0\3"_ba) ? got.mid(4) : QByteArray();

@@ -66,11 +66,11 @@ bool Upload::run()
         return fail(m_socket->errorString());
     m_observer.statusChanged(u"Sending file %1"_s.arg(request.fileName));
 
-    // An address is used as typed: looking it up would only ask the network for its name, and on
+    // An address is used as it is: looking it up would only ask the network for its name, and on
     // a transmitter network without a name server that takes seconds for every file.
-    QHostAddress device(request.remoteAddress);
+    QHostAddress device = request.deviceAddress;
     if (device.isNull()) {
-        const QHostInfo host = QHostInfo::fromName(request.remoteAddress);
+        const QHostInfo host = QHostInfo::fromName(request.deviceName);
         if (host.addresses().isEmpty())
             return fail(u"could not resolve host name %1"_s.arg(host.hostName()));
         device = host.addresses().constFirst();

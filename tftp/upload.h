@@ -23,7 +23,8 @@ public:
     struct Request
     {
         QString localAddress; // the socket is bound here, at a port the system chooses
-        QString remoteAddress; // the device: an IP address as typed, or a host name to look up
+        QHostAddress deviceAddress; // the device, where its address is known
+        QString deviceName; // otherwise its host name, looked up first
         quint16 remotePort = 69; // where the write request goes
         QString fileName; // the bare name, in the write request and the status
         QByteArray fileData; // the whole file; empty for "done"

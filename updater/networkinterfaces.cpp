@@ -90,7 +90,8 @@ void QTftp::saveNetworkIf(const QString &ifName)
 void QTftp::saveNetworkAddr(const QString &addr)
 {
     QSettings settings;
-    settings.setValue(savedAddressKey, addr);
+    // Spaces around it are not part of the address: " 10.0.0.7" would come back as typed.
+    settings.setValue(savedAddressKey, addr.trimmed());
 }
 
 QString QTftp::loadNetoworkIf()

@@ -114,6 +114,12 @@ public:
     // or it has gone.
     Q_INVOKABLE void saveFolder(const QUrl &folder);
     Q_INVOKABLE QUrl startFolder();
+    // deviceaddress.cpp
+    // Why the device text cannot be sent to, or an empty text: it must be an IPv4 address in
+    // four decimal parts without leading zeros, or a text that can be a host name.
+    Q_INVOKABLE static QString addressProblem(const QString &typed);
+    // The address the current or last upload's write request went to; empty before any.
+    [[nodiscard]] QString deviceAddress() const { return m_deviceAddress; }
 
     // upload.cpp: the object's side of one upload.
     // Uploads one file to the device by TFTP; blocks until the device took it or the transfer
@@ -124,8 +130,6 @@ public:
     [[nodiscard]] static QByteArray buildWriteRequest(QString fileName, QByteArray fileData);
     // The status of an update ended by cancelUpdate.
     [[nodiscard]] static QString cancelledStatus();
-    // The address the current or last upload's write request went to; empty before any.
-    [[nodiscard]] QString deviceAddress() const { return m_deviceAddress; }
 
     // The position of the current upload in the file list; n stands for "done".
     [[nodiscard]] int currentFileIndex() const { return fileIndex; }
@@ -206,6 +210,7 @@ private:
     QFutureWatcher<bool> futureWatcher;
     QString m_localAddress;
     QString m_remoteAddress;
+    QString m_deviceAddress; // where the last write request went, as the look-up found it
     quint16 m_localPort = 0;
     quint16 m_remotePort = 69;
     QStringList m_ifsList;
@@ -213,7 +218,6 @@ private:
     QUrl listedFolder; // the folder fileList was made from, named in the run's status texts
     int fileIndex = 0;
     QString m_errorString = QStringLiteral("Open a folder to begin");
-    QString m_deviceAddress;
     int m_fileSize = 1;
     int m_fileProgress = 0;
     // Written by the upload task for every block, read by the object's thread on progressTimer.

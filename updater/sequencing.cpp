@@ -1,3 +1,4 @@
+#include "deviceaddress.h"
 #include "firmwarefile.h"
 #include "handover.h"
 #include "qtftp.h"
@@ -48,6 +49,12 @@ void QTftp::startUpdate()
     m_runAcknowledged = 0;
     m_runSentAnything = false;
     setRunState(Running);
+    // An address read another way than it was written would update a transmitter nobody named.
+    if (const QString problem = addressProblem(m_remoteAddress); !problem.isEmpty()) {
+        setStatus(problem);
+        endRun();
+        return;
+    }
     // "done" alone would tell the device that an update it never received is complete.
     if (fileList.isEmpty()) {
         setStatus(listedFolder.isEmpty() ? u"No folder listed: nothing was sent"_s
@@ -150,8 +157,11 @@ void QTftp::endRun()
     const bool complete = fileIndex > fileCount;
     QString result;
     if (complete) {
-        result = u"Update complete: %1 and done sent to %2"_s.arg(filesText(fileCount),
-                                                                  m_remoteAddress);
+        // A name typed: the address it led to, too.
+        QString device = readDeviceAddress(m_remoteAddress).text;
+        if (!m_deviceAddress.isEmpty() && m_deviceAddress != device)
+            device += u" (%1)"_s.arg(m_deviceAddress);
+        result = u"Update complete: %1 and done sent to %2"_s.arg(filesText(fileCount), device);
     } else if (!m_runSentAnything) {
         result = u"Update NOT complete: nothing was sent"_s;
     } else {

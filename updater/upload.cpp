@@ -1,5 +1,6 @@
 // QTftp's side of one upload: the request made of its members, and the upload's reports handed
 // to the object's thread. The protocol itself is Tftp::Upload's.
+#include "deviceaddress.h"
 #include "packets.h"
 #include "qtftp.h"
 
@@ -36,14 +37,22 @@ private:
 
 bool QTftp::uploadFile(QString fileName, QByteArray fileData)
 {
+    // Refused here as a run refuses it before its first file: nothing goes out.
+    if (const QString problem = addressProblem(m_remoteAddress); !problem.isEmpty()) {
+        reportStatus(problem);
+        return false;
+    }
     return runUpload(uploadRequest(fileName, fileData));
 }
 
 Tftp::Upload::Request QTftp::uploadRequest(const QString &fileName,
                                            const QByteArray &fileData) const
 {
+    // Read as typed: 192.168.001.010 is refused, never taken for 192.168.1.8.
+    const DeviceAddress device = readDeviceAddress(m_remoteAddress);
     return {.localAddress = m_localAddress,
-            .remoteAddress = m_remoteAddress,
+            .deviceAddress = device.address,
+            .deviceName = device.isHostName() ? device.text : QString(),
             .remotePort = m_remotePort,
             .fileName = fileName,
             .fileData = fileData,
