@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileselection.h"
+#include "firmwarefile.h"
 #include "qtftp.h"
 
 #include <QElapsedTimer>
@@ -17,10 +19,8 @@ struct FirmwareFile
 {
     QString name;
     qint64 size = 0;
+    QString sha256; // of the bytes sent, in hex
 };
-
-// The files behind a QTftp firmware list, in its order.
-QList<FirmwareFile> firmwareFiles(const QStringList &firmwareList);
 
 // What became of one transmitter.
 struct DeviceOutcome
@@ -46,8 +46,10 @@ QString inResultColour(std::FILE *stream, DeviceOutcome::Result result, const QS
 // "; ERROR taken as received for NAME: CODE TEXT, after N bytes acknowledged" for each.
 QString acceptedErrorsText(const DeviceOutcome &outcome);
 
-// Updates a fleet: one QTftp object per transmitter, driven as the window drives its one, with
-// at most a given number of updates at once. All of it runs in the thread that made the run.
+// Updates a fleet with at most a given number of updates at once. The folder is listed, checked
+// and read once, and those images go to every transmitter. Each running update has a QTftp
+// object of its own, driven as the window drives its one; a transmitter waiting for its turn or
+// done with it costs only its row. All of it runs in the thread that made the run.
 class FleetRun : public QObject
 {
     Q_OBJECT
@@ -56,7 +58,7 @@ public:
     // Every transmitter is reached from localAddress (empty: the system chooses) at port.
     FleetRun(const QStringList &devices, const QString &localAddress, quint16 port);
 
-    // Lists the folder for every transmitter; the usage error, or an empty text.
+    // Lists, checks and reads the folder for all transmitters; the usage error, or an empty text.
     QString prepare(const QString &folder);
     // Starts updates, at most parallel at a time, until every transmitter has had its turn.
     void start(int parallel);
@@ -67,11 +69,12 @@ public:
 
     [[nodiscard]] bool interrupted() const { return m_interrupted; }
     [[nodiscard]] bool allUpdated() const;
+    // The images every transmitter gets, as read when the run was prepared.
     [[nodiscard]] const QList<FirmwareFile> &files() const { return m_files; }
-    // The .bin files of the folder that match no firmware name, and so are not sent.
-    [[nodiscard]] QStringList unmatchedImages() const;
+    // The folder as listed: the .bin files that match no firmware name, and copies.
+    [[nodiscard]] const FirmwareListing &listing() const { return m_listing; }
     // The files of an update: the firmware files and "done".
-    [[nodiscard]] int fileCount() const { return int(m_files.size()) + 1; }
+    [[nodiscard]] int fileCount() const { return int(files().size()) + 1; }
     [[nodiscard]] QString fileName(int index) const;
     [[nodiscard]] int deviceCount() const { return int(m_devices.size()); }
     [[nodiscard]] const DeviceOutcome &outcome(int device) const;
@@ -90,7 +93,7 @@ signals:
 private:
     struct Device
     {
-        std::unique_ptr<QTftp> tftp;
+        std::unique_ptr<QTftp> tftp; // while its update runs
         DeviceOutcome outcome;
         QElapsedTimer clock;
         int shownFile = -1;
@@ -103,7 +106,11 @@ private:
     void record(Device &device);
 
     std::vector<Device> m_devices;
-    QList<FirmwareFile> m_files;
+    QString m_localAddress;
+    quint16 m_port = 69;
+    FirmwareListing m_listing;
+    Firmware::ImageSet m_images;
+    QList<FirmwareFile> m_files; // of m_images
     int m_parallel = 1;
     int m_next = 0; // the next transmitter to start
     int m_running = 0;

@@ -19,3 +19,7 @@ struct Options
 // Reads the command line into options. Returns the usage error, one line that says what was
 // wrong and what to type instead, or an empty text. --help and --version print and exit.
 QString parseCommandLine(const QStringList &arguments, Options &options);
+
+// Why --parallel cannot run where the process may have allowed files open (-1: no such limit),
+// or an empty text.
+QString openFilesProblem(int parallel, qint64 allowed);

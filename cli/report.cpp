@@ -80,7 +80,8 @@ QString writeReport(const QString &path, const FleetRun &run, const QString &fol
 {
     QJsonArray files;
     for (const FirmwareFile &file : run.files())
-        files.append(QJsonObject {{u"name"_s, file.name}, {u"size"_s, file.size}});
+        files.append(QJsonObject {
+            {u"name"_s, file.name}, {u"size"_s, file.size}, {u"sha256"_s, file.sha256}});
     QJsonArray devices;
     std::array<int, DeviceOutcome::Cancelled + 1> counts {};
     for (int device = 0; device < run.deviceCount(); ++device) {
