@@ -48,16 +48,12 @@ QString acceptedErrorsText(const DeviceOutcome &outcome)
     return text;
 }
 
-FleetRun::FleetRun(const QStringList &devices, const QString &localAddress, quint16 port)
+FleetRun::FleetRun(const QString &localAddress, quint16 port)
     : m_localAddress(localAddress)
     , m_port(port)
-{
-    m_devices.resize(size_t(devices.size()));
-    for (qsizetype i = 0; i < devices.size(); ++i)
-        m_devices[size_t(i)].outcome.device = devices.at(i);
-}
+{ }
 
-QString FleetRun::prepare(const QString &folder)
+QString FleetRun::prepare(const QString &folder, const QStringList &devices)
 {
     m_listing = listFirmware(folder);
     // It would send only "done", which a transmitter takes for a finished update.
@@ -72,6 +68,10 @@ QString FleetRun::prepare(const QString &folder)
             .arg(printable(m_images.refusal), printable(folder));
     for (const Firmware::Image &image : std::as_const(m_images.images))
         m_files.append({image.name, image.size(), image.sha256});
+    // The rows, made once the folder is found fit to send.
+    m_devices.resize(size_t(devices.size()));
+    for (qsizetype i = 0; i < devices.size(); ++i)
+        m_devices[size_t(i)].outcome.device = devices.at(i);
     return {};
 }
 

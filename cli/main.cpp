@@ -131,8 +131,8 @@ int main(int argc, char *argv[])
         !error.isEmpty())
         return usageError(error);
 
-    FleetRun run(options.devices, options.localAddress, options.port);
-    if (const QString error = run.prepare(options.folder); !error.isEmpty())
+    FleetRun run(options.localAddress, options.port);
+    if (const QString error = run.prepare(options.folder, options.devices); !error.isEmpty())
         return usageError(error);
     // Each upload blocks a pool thread for its whole length.
     QThreadPool *pool = QThreadPool::globalInstance();
