@@ -254,11 +254,11 @@ private slots:
         QCOMPARE(run.exitCode, interrupts == 2 ? 130 : interrupts);
         QCOMPARE(mostInFlight, parallel);
         QCOMPARE(run.report[u"interrupted"_s].toBool(), interrupts > 0);
-        for (int i = 0; i < firmware.size(); ++i) // as it was, for the tests after this one
+        QByteArray sent; // what every updated device must have received; the folder as it was
+        for (int i = 0; i < firmware.size(); ++i) {
             QVERIFY(writeFile(folder.filePath(firmware[i]), contents(i)));
-        QByteArray sent; // what every updated device must have received
-        for (int i = 0; i < firmware.size(); ++i)
             sent += contents(i);
+        }
         for (int i = 0; i < 4; ++i) {
             const QJsonObject device = run.report[u"devices"_s][i].toObject();
             QCOMPARE(device[u"result"_s].toString(), results[i]);
