@@ -53,7 +53,7 @@ FleetRun::FleetRun(const QString &localAddress, quint16 port)
     , m_port(port)
 { }
 
-QString FleetRun::prepare(const QString &folder, const QStringList &devices)
+QString FleetRun::prepare(const QString &folder)
 {
     m_listing = listFirmware(folder);
     // It would send only "done", which a transmitter takes for a finished update.
@@ -68,11 +68,14 @@ QString FleetRun::prepare(const QString &folder, const QStringList &devices)
             .arg(printable(m_images.refusal), printable(folder));
     for (const Firmware::Image &image : std::as_const(m_images.images))
         m_files.append({image.name, image.size(), image.sha256});
-    // The rows, made once the folder is found fit to send.
+    return {};
+}
+
+void FleetRun::setDevices(const QStringList &devices)
+{
     m_devices.resize(size_t(devices.size()));
     for (qsizetype i = 0; i < devices.size(); ++i)
         m_devices[size_t(i)].outcome.device = devices.at(i);
-    return {};
 }
 
 void FleetRun::start(int parallel)

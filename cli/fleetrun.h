@@ -58,9 +58,11 @@ public:
     // Every transmitter is reached from localAddress (empty: the system chooses) at port.
     FleetRun(const QString &localAddress, quint16 port);
 
-    // Lists, checks and reads the folder once for all the devices, then makes their rows; the
-    // usage error, or an empty text.
-    QString prepare(const QString &folder, const QStringList &devices);
+    // Lists, checks and reads the folder once for all transmitters; the usage error, or an empty
+    // text.
+    QString prepare(const QString &folder);
+    // A row for each transmitter, to be updated in this order.
+    void setDevices(const QStringList &devices);
     // Starts updates, at most parallel at a time, until every transmitter has had its turn.
     void start(int parallel);
     // Starts no further transmitter and cancels the running ones.

@@ -132,8 +132,11 @@ int main(int argc, char *argv[])
         return usageError(error);
 
     FleetRun run(options.localAddress, options.port);
-    if (const QString error = run.prepare(options.folder, options.devices); !error.isEmpty())
+    if (const QString error = run.prepare(options.folder); !error.isEmpty())
         return usageError(error);
+    if (const QString error = readDevices(options); !error.isEmpty())
+        return usageError(error);
+    run.setDevices(options.devices);
     // Each upload blocks a pool thread for its whole length.
     QThreadPool *pool = QThreadPool::globalInstance();
     pool->setMaxThreadCount(qMax(pool->maxThreadCount(), options.parallel));

@@ -149,12 +149,10 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
         return {};
 
     if (parser.isSet(devicesFile)) {
-        if (QString error = readDevicesFile(parser.value(devicesFile), options.devices);
-            !error.isEmpty())
-            return error;
+        options.devicesFile = parser.value(devicesFile);
+        if (options.devicesFile.isEmpty())
+            return u"--devices takes a file name, or - for standard input"_s;
     }
-    if (QString error = checkDevices(options.devices); !error.isEmpty())
-        return error;
 
     bool ok = false;
     const uint portNumber = parser.value(port).toUInt(&ok);
@@ -189,4 +187,13 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
             return error;
     }
     return {};
+}
+
+QString readDevices(Options &options)
+{
+    if (!options.devicesFile.isEmpty()) {
+        if (QString error = readDevicesFile(options.devicesFile, options.devices); !error.isEmpty())
+            return error;
+    }
+    return checkDevices(options.devices);
 }
