@@ -87,7 +87,8 @@ int report(const FleetRun &run, const Options &options, ProgressDisplay &display
 {
     printSummary(run);
     // Which bytes went out: the same for every transmitter, read once when the run started.
-    QString images = u"\nImages sent, read once when the run started (bytes, SHA-256, name):\n"_s;
+    QString images
+        = u"\nThe images of this run, read once when it started (bytes, SHA-256, name):\n"_s;
     for (const FirmwareFile &file : run.files())
         images += imageLine(file.size, file.sha256, file.name);
     writeTo(stdout, images);
