@@ -2,23 +2,9 @@
 
 #include "output.h"
 
-#include <QFileInfo>
-#include <QUrl>
-
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
-
-QList<FirmwareFile> firmwareFiles(const QStringList &firmwareList)
-{
-    QList<FirmwareFile> files;
-    for (const QString &entry : firmwareList) {
-        // Read back as the upload reads it.
-        const QUrl url(entry, QUrl::TolerantMode);
-        files.append({url.fileName(QUrl::FullyDecoded), QFileInfo(url.toLocalFile()).size()});
-    }
-    return files;
-}
 
 QString resultText(DeviceOutcome::Result result)
 {
@@ -71,47 +57,34 @@ QString acceptedErrorsText(const DeviceOutcome &outcome)
     return text;
 }
 
-FleetRun::FleetRun(const QStringList &devices, const QString &localAddress, quint16 port)
-{
-    for (const QString &name : devices) {
-        Device &device = m_devices.emplace_back();
-        device.outcome.device = name;
-        device.tftp = std::make_unique<QTftp>();
-        device.tftp->setLocalAddress(localAddress);
-        device.tftp->setRemoteAddress(name);
-        device.tftp->setRemotePort(port);
-    }
-}
+FleetRun::FleetRun(const QString &localAddress, quint16 port)
+    : m_localAddress(localAddress)
+    , m_port(port)
+{ }
 
 QString FleetRun::prepare(const QString &folder)
 {
-    // Each listing adds to the updater's list of error-tolerant names, which running uploads read
-    // without a lock: so every object lists the folder now, before the first upload starts.
-    for (Device &device : m_devices)
-        device.tftp->buildFileList(QUrl::fromLocalFile(folder));
-    const QStringList firmwareList = m_devices.front().tftp->firmwareList();
-    for (const Device &device : m_devices) {
-        if (device.tftp->firmwareList() != firmwareList)
-            return u"the folder %1 changed while it was read; run again once nothing writes to it"_s
-                .arg(printable(folder));
-    }
+    m_listing = listFirmware(folder);
     // It would send only "done", which a transmitter takes for a finished update.
-    if (firmwareList.isEmpty())
-        return u"%1 holds no firmware images; see what a run would send with: tstx-update --list %1"_s
+    if (m_listing.names.isEmpty())
+        return u"%1 holds no firmware images; see what a run would send with: tstx-update %1 --list"_s
             .arg(printable(folder));
-    // Found now, not at the file's turn with the files before it already in every transmitter.
-    if (const QString refusal = m_devices.front().tftp->runRefusal(); !refusal.isEmpty())
-        return u"%1; nothing was sent: mend the folder, then check it with tstx-update --list %2"_s
-            .arg(printable(refusal), printable(folder));
-    m_files = firmwareFiles(firmwareList);
-
-    for (int i = 0; i < deviceCount(); ++i) {
-        QTftp *tftp = m_devices[size_t(i)].tftp.get();
-        // The size of each upload is reported once its write request went out.
-        connect(tftp, &QTftp::fileSizeChanged, this, [this, i] { noteUpload(i); });
-        connect(tftp, &QTftp::updateCompleted, this, [this, i] { complete(i); });
-    }
+    // Found now, not at the file's turn with the files before it already in every transmitter;
+    // and read now, once: a change to the folder during the run changes nothing that is sent.
+    m_images = Firmware::readImages(folder, m_listing.names);
+    if (m_images.refused())
+        return u"%1; nothing was sent: mend the folder, then check it with tstx-update %2 --list"_s
+            .arg(printable(m_images.refusal), printable(folder));
+    for (const Firmware::Image &image : std::as_const(m_images.images))
+        m_files.append({image.name, image.size(), image.sha256});
     return {};
+}
+
+void FleetRun::setDevices(const QStringList &devices)
+{
+    m_devices.resize(size_t(devices.size()));
+    for (qsizetype i = 0; i < devices.size(); ++i)
+        m_devices[size_t(i)].outcome.device = devices.at(i);
 }
 
 void FleetRun::start(int parallel)
@@ -123,12 +96,21 @@ void FleetRun::start(int parallel)
 void FleetRun::startMore()
 {
     while (!m_interrupted && m_running < m_parallel && m_next < deviceCount()) {
-        Device &device = m_devices[size_t(m_next++)];
+        const int index = m_next++;
+        Device &device = m_devices[size_t(index)];
         device.outcome.result = DeviceOutcome::Running;
         ++m_running;
         device.clock.start();
-        // Can end at once (a file that cannot be read), calling complete() before it returns.
-        device.tftp->startUpdate();
+        device.tftp = std::make_unique<QTftp>();
+        QTftp *tftp = device.tftp.get();
+        tftp->setLocalAddress(m_localAddress);
+        tftp->setRemoteAddress(device.outcome.device);
+        tftp->setRemotePort(m_port);
+        // The size of each upload is reported once its write request went out.
+        connect(tftp, &QTftp::fileSizeChanged, this, [this, index] { noteUpload(index); });
+        connect(tftp, &QTftp::updateCompleted, this, [this, index] { complete(index); });
+        // Can end at once (a cancel, say), calling complete() before it returns.
+        tftp->startUpdateWith(m_images);
     }
     if (m_running == 0 && !m_finished) {
         m_finished = true;
@@ -180,6 +162,8 @@ void FleetRun::complete(int index)
     else
         outcome.result = device.cancelled ? DeviceOutcome::Cancelled : DeviceOutcome::Failed;
     --m_running;
+    // Not from inside its own signal: the object goes once the signal has returned.
+    device.tftp.release()->deleteLater();
     emit deviceEnded(index);
     // Later, not from inside the updater's signal, and after a loop in startMore has ended.
     QMetaObject::invokeMethod(this, &FleetRun::startMore, Qt::QueuedConnection);
@@ -208,11 +192,6 @@ QString FleetRun::fileName(int index) const
     return index < m_files.size() ? m_files.at(index).name : u"done"_s;
 }
 
-QStringList FleetRun::unmatchedImages() const
-{
-    return m_devices.front().tftp->unmatchedImages();
-}
-
 const DeviceOutcome &FleetRun::outcome(int device) const
 {
     return m_devices[size_t(device)].outcome;
@@ -220,13 +199,14 @@ const DeviceOutcome &FleetRun::outcome(int device) const
 
 int FleetRun::currentFile(int device) const
 {
-    return m_devices[size_t(device)].tftp->currentFileIndex();
+    const Device &shown = m_devices[size_t(device)];
+    return shown.tftp ? shown.tftp->currentFileIndex() : shown.outcome.filesSent;
 }
 
 int FleetRun::percent(int device) const
 {
-    const QTftp &tftp = *m_devices[size_t(device)].tftp;
-    if (tftp.fileSize() <= 0)
+    const QTftp *tftp = m_devices[size_t(device)].tftp.get();
+    if (!tftp || tftp->fileSize() <= 0)
         return 0;
-    return int(qMin<qint64>(100, qint64(tftp.fileProgress()) * 100 / tftp.fileSize()));
+    return int(qMin<qint64>(100, qint64(tftp->fileProgress()) * 100 / tftp->fileSize()));
 }

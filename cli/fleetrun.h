@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileselection.h"
+#include "firmwarefile.h"
 #include "qtftp.h"
 
 #include <QElapsedTimer>
@@ -17,10 +19,8 @@ struct FirmwareFile
 {
     QString name;
     qint64 size = 0;
+    QString sha256; // of the bytes sent, in hex
 };
-
-// The files behind a QTftp firmware list, in its order.
-QList<FirmwareFile> firmwareFiles(const QStringList &firmwareList);
 
 // What became of one transmitter.
 struct DeviceOutcome
@@ -50,18 +50,23 @@ QString inResultColour(std::FILE *stream, const DeviceOutcome &outcome, const QS
 // "; ERROR taken as received for NAME: CODE TEXT, after N bytes acknowledged" for each.
 QString acceptedErrorsText(const DeviceOutcome &outcome);
 
-// Updates a fleet: one QTftp object per transmitter, driven as the window drives its one, with
-// at most a given number of updates at once. All of it runs in the thread that made the run.
+// Updates a fleet with at most a given number of updates at once. The folder is listed, checked
+// and read once, and those images go to every transmitter. Each running update has a QTftp
+// object of its own, driven as the window drives its one; a transmitter waiting for its turn or
+// done with it costs only its row. All of it runs in the thread that made the run.
 class FleetRun : public QObject
 {
     Q_OBJECT
 
 public:
     // Every transmitter is reached from localAddress (empty: the system chooses) at port.
-    FleetRun(const QStringList &devices, const QString &localAddress, quint16 port);
+    FleetRun(const QString &localAddress, quint16 port);
 
-    // Lists the folder for every transmitter; the usage error, or an empty text.
+    // Lists, checks and reads the folder once for all transmitters; the usage error, or an empty
+    // text.
     QString prepare(const QString &folder);
+    // A row for each transmitter, to be updated in this order.
+    void setDevices(const QStringList &devices);
     // Starts updates, at most parallel at a time, until every transmitter has had its turn.
     void start(int parallel);
     // Starts no further transmitter and cancels the running ones.
@@ -71,11 +76,12 @@ public:
 
     [[nodiscard]] bool interrupted() const { return m_interrupted; }
     [[nodiscard]] bool allUpdated() const;
+    // The images every transmitter gets, as read when the run was prepared.
     [[nodiscard]] const QList<FirmwareFile> &files() const { return m_files; }
-    // The .bin files of the folder that match no firmware name, and so are not sent.
-    [[nodiscard]] QStringList unmatchedImages() const;
+    // The folder as listed: the .bin files that match no firmware name, and copies.
+    [[nodiscard]] const FirmwareListing &listing() const { return m_listing; }
     // The files of an update: the firmware files and "done".
-    [[nodiscard]] int fileCount() const { return int(m_files.size()) + 1; }
+    [[nodiscard]] int fileCount() const { return int(files().size()) + 1; }
     [[nodiscard]] QString fileName(int index) const;
     [[nodiscard]] int deviceCount() const { return int(m_devices.size()); }
     [[nodiscard]] const DeviceOutcome &outcome(int device) const;
@@ -94,7 +100,7 @@ signals:
 private:
     struct Device
     {
-        std::unique_ptr<QTftp> tftp;
+        std::unique_ptr<QTftp> tftp; // while its update runs
         DeviceOutcome outcome;
         QElapsedTimer clock;
         int shownFile = -1;
@@ -107,7 +113,11 @@ private:
     void record(Device &device);
 
     std::vector<Device> m_devices;
-    QList<FirmwareFile> m_files;
+    QString m_localAddress;
+    quint16 m_port = 69;
+    FirmwareListing m_listing;
+    Firmware::ImageSet m_images;
+    QList<FirmwareFile> m_files; // of m_images
     int m_parallel = 1;
     int m_next = 0; // the next transmitter to start
     int m_running = 0;

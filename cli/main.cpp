@@ -1,6 +1,8 @@
 // tstx-update: the window's update run for one or many transmitters, from the command line.
 #include "console.h"
 #include "display.h"
+#include "fileselection.h"
+#include "firmwarefile.h"
 #include "fleetrun.h"
 #include "options.h"
 #include "output.h"
@@ -9,10 +11,11 @@
 #include "updaterlog.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QThreadPool>
 #include <QTimer>
-#include <QUrl>
 
 #include <cstdlib>
 
@@ -28,50 +31,67 @@ int usageError(const QString &message)
     return usageErrorStatus;
 }
 
-// "N .bin files match no firmware name and will not be sent: NAMES", or nothing.
-QString unmatchedText(const QStringList &names)
+// How many names of .bin files that match no firmware name are spelt out.
+constexpr qsizetype unmatchedNamesShown = 10;
+
+// One line per image: its size, its SHA-256 and its name, as --list and the summary show it.
+QString imageLine(qint64 size, const QString &sha256, const QString &name)
 {
-    constexpr qsizetype named = 10;
-    if (names.isEmpty())
-        return {};
-    QString text = counted(names.size(), u".bin file"_s)
-        + (names.size() == 1 ? u" matches"_s : u" match"_s)
-        + u" no firmware name and will not be sent: "_s;
-    text += printable(names.mid(0, named).join(u", "_s));
-    if (names.size() > named)
-        text += u" and %1 more"_s.arg(names.size() - named);
-    return text;
+    return u"%1  %2  %3\n"_s.arg(size, 10).arg(sha256, printable(name));
 }
 
-// The files a run would send, in sending order with their sizes, then "done". Exits with 1 when
-// a run would refuse to start, so that a script can check a folder first.
+// What a listing tells the technician beside the files: copies of one image, each of which is
+// sent, and the .bin files left out. One line each, made safe for the terminal.
+QStringList listingNotes(const FirmwareListing &listing)
+{
+    QStringList notes;
+    for (const QStringList &copies : listing.copies)
+        notes.append(u"tstx-update: "_s + printable(copiesText(copies))
+                     + u"; remove the ones that should not go"_s);
+    if (const QString unmatched = unmatchedText(listing.unmatched, unmatchedNamesShown);
+        !unmatched.isEmpty())
+        notes.append(u"tstx-update: "_s + printable(unmatched));
+    return notes;
+}
+
+// The files a run would send, in sending order with their sizes and SHA-256, then "done". Exits
+// with 1 when a run would refuse to start, so that a script can check a folder first.
 int listFolder(const QString &folder)
 {
-    QTftp tftp;
-    tftp.buildFileList(QUrl::fromLocalFile(folder));
-    const QList<FirmwareFile> files = firmwareFiles(tftp.firmwareList());
-    QStringList notes;
-    if (files.isEmpty())
-        notes.append(
-            u"no firmware files in %1, so a run would refuse to start"_s.arg(printable(folder)));
-    const QString refusal = tftp.runRefusal();
-    if (!refusal.isEmpty())
-        notes.append(u"a run would refuse to start, sending nothing: "_s + printable(refusal));
-    if (const QString unmatched = unmatchedText(tftp.unmatchedImages()); !unmatched.isEmpty())
-        notes.append(unmatched);
-    for (const QString &note : std::as_const(notes))
-        writeTo(stderr, u"tstx-update: "_s + note + u'\n');
-    QString listing;
-    for (const FirmwareFile &file : files)
-        listing += u"%1  %2\n"_s.arg(file.size, 10).arg(printable(file.name));
-    writeTo(stdout, listing + u"%1  done\n"_s.arg(0, 10));
-    return files.isEmpty() || !refusal.isEmpty() ? 1 : 0;
+    const FirmwareListing listing = listFirmware(folder);
+    const Firmware::ImageSet images = Firmware::readImages(folder, listing.names);
+    if (listing.names.isEmpty())
+        writeTo(stderr,
+                u"tstx-update: no firmware files in %1, so a run would refuse to start\n"_s.arg(
+                    printable(folder)));
+    if (images.refused())
+        writeTo(stderr,
+                u"tstx-update: a run would refuse to start, sending nothing: "_s
+                    + printable(images.refusal) + u'\n');
+    for (const QString &note : listingNotes(listing))
+        writeTo(stderr, note + u'\n');
+    // A file that stops the run before it is read shows its size on disk, and "-" for its digest.
+    QString lines;
+    for (qsizetype i = 0; i < listing.names.size(); ++i) {
+        const QString &name = listing.names.at(i);
+        lines += i < images.images.size()
+            ? imageLine(images.images.at(i).size(), images.images.at(i).sha256, name)
+            : imageLine(QFileInfo(QDir(folder).filePath(name)).size(), u"-"_s, name);
+    }
+    writeTo(stdout, lines + imageLine(0, Firmware::sha256Hex({}), u"done"_s));
+    return listing.names.isEmpty() || images.refused() ? 1 : 0;
 }
 
 // The table, the count, and the report when one was asked for; the exit status of the run.
 int report(const FleetRun &run, const Options &options, ProgressDisplay &display)
 {
     printSummary(run);
+    // Which bytes went out: the same for every transmitter, read once when the run started.
+    QString images
+        = u"\nThe images of this run, read once when it started (bytes, SHA-256, name):\n"_s;
+    for (const FirmwareFile &file : run.files())
+        images += imageLine(file.size, file.sha256, file.name);
+    writeTo(stdout, images);
     int status = run.allUpdated() ? 0 : 1;
     int updated = 0;
     for (int device = 0; device < run.deviceCount(); ++device)
@@ -107,22 +127,28 @@ int main(int argc, char *argv[])
                                          + ".debug=false"_L1);
     if (options.listOnly)
         return listFolder(options.folder);
+    // Each running update holds a socket and a thread's wake-up: checked before anything is sent.
+    if (const QString error = openFilesProblem(options.parallel, Console::raiseOpenFileLimit());
+        !error.isEmpty())
+        return usageError(error);
 
-    FleetRun run(options.devices, options.localAddress, options.port);
+    FleetRun run(options.localAddress, options.port);
     if (const QString error = run.prepare(options.folder); !error.isEmpty())
         return usageError(error);
+    if (const QString error = readDevices(options); !error.isEmpty())
+        return usageError(error);
+    run.setDevices(options.devices);
     // Each upload blocks a pool thread for its whole length.
     QThreadPool *pool = QThreadPool::globalInstance();
     pool->setMaxThreadCount(qMax(pool->maxThreadCount(), options.parallel));
 
     ProgressDisplay display(run);
     display.message(u"tstx-update: sending %1 and done to %2, %3 at a time"_s.arg(
-                        counted(run.files().size(), u"firmware file"_s),
-                        counted(run.deviceCount(), u"transmitter"_s),
-                        QString::number(qMin(options.parallel, run.deviceCount())))
-                    + (run.unmatchedImages().isEmpty()
-                           ? QString()
-                           : u"; "_s + unmatchedText(run.unmatchedImages())));
+        counted(run.files().size(), u"firmware file"_s),
+        counted(run.deviceCount(), u"transmitter"_s),
+        QString::number(qMin(options.parallel, run.deviceCount()))));
+    for (const QString &note : listingNotes(run.listing()))
+        display.message(note);
     InterruptWatcher interrupts;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &run, [&] {
         // Cancelled first: once the message shows, no running upload sends another block.

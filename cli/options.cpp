@@ -1,6 +1,5 @@
 #include "options.h"
 
-#include "console.h"
 #include "devicelist.h"
 #include "networkinterfaces.h"
 #include "output.h"
@@ -21,7 +20,21 @@ const QString description
       "\n"
       "  tstx-update [options] FOLDER DEVICE...\n"
       "  tstx-update [options] FOLDER --devices FILE\n"
-      "  tstx-update --list FOLDER\n"
+      "  tstx-update FOLDER --list\n"
+      "\n"
+      "Examples:\n"
+      "  tstx-update ~/fw --list\n"
+      "      what a run would send, in order, with sizes and SHA-256\n"
+      "  tstx-update ~/fw 192.168.1.20 192.168.1.21\n"
+      "      updates two transmitters\n"
+      "  tstx-update ~/fw --devices rack1.txt --parallel 16 --report rack1.json\n"
+      "      updates the transmitters listed in rack1.txt, 16 at once, and\n"
+      "      writes the results as JSON\n"
+      "  tstx-update ~/fw --interface eth1 tx-7.example.net\n"
+      "      sends from the interface eth1 to a transmitter named tx-7\n"
+      "\n"
+      "A folder that holds a SHA256SUMS file (sha256sum *.bin > SHA256SUMS)\n"
+      "is sent only when every firmware image matches its line in it.\n"
       "\n"
       "Exit status: 0 when every transmitter took the whole update, 1 when any\n"
       "did not (it failed, was cancelled or was not started), 2 for a usage\n"
@@ -61,14 +74,26 @@ constexpr qint64 ownFiles = 32;
 constexpr qint64 filesPerUpdate = 3;
 } // namespace
 
+QString openFilesProblem(int parallel, qint64 allowed)
+{
+    const qint64 filesNeeded = ownFiles + filesPerUpdate * parallel;
+    if (allowed < 0 || filesNeeded <= allowed)
+        return {};
+    const qint64 fitting = (allowed - ownFiles) / filesPerUpdate;
+    return u"--parallel %1 needs about %2 open files, and this system allows %3; %4"_s.arg(
+        QString::number(parallel), QString::number(filesNeeded), QString::number(allowed),
+        fitting >= 1 ? u"give --parallel %1 or less, or raise the limit (ulimit -n)"_s.arg(fitting)
+                     : u"raise the limit (ulimit -n)"_s);
+}
+
 QString parseCommandLine(const QStringList &arguments, Options &options)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(description);
     const QCommandLineOption list(u"list"_s,
-                                  u"Print the files a run would send, in sending order with their "
-                                  "sizes in bytes, then \"done\"; send nothing."_s,
-                                  u"folder"_s);
+                                  u"Print the files a run of FOLDER would send, in sending order "
+                                  "with their sizes in bytes and SHA-256, then \"done\"; send "
+                                  "nothing."_s);
     const QCommandLineOption devicesFile(u"devices"_s,
                                          u"Read the devices from <file>, one per line; blank lines "
                                          "and # comments are ignored, - reads standard input."_s,
@@ -106,17 +131,15 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
 
     options.verbose = parser.isSet(verbose);
     QStringList positional = parser.positionalArguments();
-    if (parser.isSet(list)) {
-        if (!positional.isEmpty())
-            return u"--list takes only a folder; type tstx-update --list FOLDER"_s;
-        options.listOnly = true;
-        options.folder = parser.value(list);
-    } else if (positional.isEmpty()) {
-        return u"no firmware folder given; type tstx-update [options] FOLDER DEVICE..."_s;
-    } else {
-        options.folder = positional.takeFirst();
-        options.devices = positional;
-    }
+    options.listOnly = parser.isSet(list);
+    if (positional.isEmpty())
+        return options.listOnly
+            ? u"no firmware folder given; type tstx-update FOLDER --list"_s
+            : u"no firmware folder given; type tstx-update [options] FOLDER DEVICE..."_s;
+    if (options.listOnly && positional.size() > 1)
+        return u"--list takes only a folder; type tstx-update FOLDER --list"_s;
+    options.folder = positional.takeFirst();
+    options.devices = positional;
     const QFileInfo folder(options.folder);
     if (!folder.isDir())
         return u"there is no folder %1; give the folder that holds the firmware images"_s.arg(
@@ -126,12 +149,10 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
         return {};
 
     if (parser.isSet(devicesFile)) {
-        if (QString error = readDevicesFile(parser.value(devicesFile), options.devices);
-            !error.isEmpty())
-            return error;
+        options.devicesFile = parser.value(devicesFile);
+        if (options.devicesFile.isEmpty())
+            return u"--devices takes a file name, or - for standard input"_s;
     }
-    if (QString error = checkDevices(options.devices); !error.isEmpty())
-        return error;
 
     bool ok = false;
     const uint portNumber = parser.value(port).toUInt(&ok);
@@ -143,17 +164,6 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
     if (!ok || options.parallel < 1 || options.parallel > maxParallel)
         return u"--parallel takes a number from 1 to %1, not %2"_s.arg(
             QString::number(maxParallel), printable(parser.value(parallel)));
-    const qint64 filesNeeded = ownFiles + filesPerUpdate * options.parallel;
-    if (const qint64 allowed = Console::raiseOpenFileLimit();
-        allowed >= 0 && filesNeeded > allowed) {
-        const qint64 fitting = (allowed - ownFiles) / filesPerUpdate;
-        return u"--parallel %1 needs about %2 open files, and this system allows %3; %4"_s.arg(
-            QString::number(options.parallel), QString::number(filesNeeded),
-            QString::number(allowed),
-            fitting >= 1
-                ? u"give --parallel %1 or less, or raise the limit (ulimit -n)"_s.arg(fitting)
-                : u"raise the limit (ulimit -n)"_s);
-    }
 
     if (parser.isSet(interface) && parser.isSet(localAddress))
         return u"--interface and --local-address both given; give only one of them"_s;
@@ -178,4 +188,13 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
             return error;
     }
     return {};
+}
+
+QString readDevices(Options &options)
+{
+    if (!options.devicesFile.isEmpty()) {
+        if (QString error = readDevicesFile(options.devicesFile, options.devices); !error.isEmpty())
+            return error;
+    }
+    return checkDevices(options.devices);
 }

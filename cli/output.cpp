@@ -37,11 +37,6 @@ void writeTo(std::FILE *stream, const QString &text)
     std::fflush(stream);
 }
 
-QString counted(qsizetype count, const QString &noun)
-{
-    return u"%1 %2%3"_s.arg(QString::number(count), noun, count == 1 ? QString() : u"s"_s);
-}
-
 QString timestamp()
 {
     // A local QDateTime would leave the offset out.

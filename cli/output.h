@@ -13,8 +13,6 @@ QString printable(QStringView text);
 // Writes text to stream at once, in the local encoding. Once a write to a stream failed (its
 // reader went away, the disk is full) nothing more goes to it: the run goes on without it.
 void writeTo(std::FILE *stream, const QString &text);
-// "1 transmitter", "2 transmitters": a count with its noun.
-QString counted(qsizetype count, const QString &noun);
 // The local time now in ISO 8601 with its offset from UTC, as a log line starts.
 QString timestamp();
 

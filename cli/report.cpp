@@ -18,35 +18,51 @@ void printSummary(const FleetRun &run)
 {
     const QStringList header {u"DEVICE"_s, u"RESULT"_s,  u"FILES"_s,
                               u"BYTES"_s,  u"SECONDS"_s, u"STATUS"_s};
-    QList<QStringList> rows {header};
+    // Made again when written: a fleet of tens of thousands is not held as a table of texts.
+    const auto cells = [&run](int device) {
+        const DeviceOutcome &outcome = run.outcome(device);
+        return QStringList {printable(shownDevice(outcome)),
+                            shownResult(outcome),
+                            u"%1/%2"_s.arg(outcome.filesSent).arg(run.fileCount()),
+                            QString::number(outcome.bytes),
+                            QString::number(outcome.seconds, 'f', 1),
+                            printable(outcome.status)};
+    };
+    QList<qsizetype> widths;
+    for (const QString &cell : header)
+        widths.append(cell.size());
     QString accepted;
     for (int device = 0; device < run.deviceCount(); ++device) {
+        const QStringList row = cells(device);
+        for (qsizetype column = 0; column < row.size(); ++column)
+            widths[column] = qMax(widths[column], row.at(column).size());
         const DeviceOutcome &outcome = run.outcome(device);
-        rows.append({printable(shownDevice(outcome)), shownResult(outcome),
-                     u"%1/%2"_s.arg(outcome.filesSent).arg(run.fileCount()),
-                     QString::number(outcome.bytes), QString::number(outcome.seconds, 'f', 1),
-                     printable(outcome.status)});
         for (const QTftp::AcceptedError &error : outcome.acceptedErrors) {
             accepted += u"  %1  %2: ERROR %3 %4, after %5 bytes acknowledged\n"_s.arg(
                 printable(outcome.device), printable(error.fileName), QString::number(error.code),
                 printable(error.message), QString::number(error.bytesAcknowledged));
         }
     }
-    QList<qsizetype> widths(header.size(), 0);
-    for (const QStringList &row : std::as_const(rows)) {
-        for (qsizetype column = 0; column < row.size(); ++column)
-            widths[column] = qMax(widths[column], row.at(column).size());
-    }
-    QString table;
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        const QStringList &row = rows.at(i);
+    // device -1: the header
+    const auto line = [&](const QStringList &row, int device) {
+        QString text;
         for (qsizetype column = 0; column + 1 < row.size(); ++column) {
             // Coloured after padding: the escapes take no room on the screen.
             const QString cell = row.at(column).leftJustified(widths[column] + 2);
-            table += column == 1 && i > 0 ? inResultColour(stdout, run.outcome(int(i - 1)), cell)
-                                          : cell;
+            text += column == 1 && device >= 0
+                ? inResultColour(stdout, run.outcome(device), cell)
+                : cell;
         }
-        table += row.constLast() + u'\n';
+        return text + row.constLast() + u'\n';
+    };
+    constexpr qsizetype writtenAtOnce = 1 << 16; // characters
+    QString table = line(header, -1);
+    for (int device = 0; device < run.deviceCount(); ++device) {
+        table += line(cells(device), device);
+        if (table.size() >= writtenAtOnce) {
+            writeTo(stdout, table);
+            table.clear();
+        }
     }
     if (!accepted.isEmpty())
         table
@@ -99,7 +115,8 @@ QString writeReport(const QString &path, const FleetRun &run, const QString &fol
 {
     QJsonArray files;
     for (const FirmwareFile &file : run.files())
-        files.append(QJsonObject {{u"name"_s, file.name}, {u"size"_s, file.size}});
+        files.append(QJsonObject {
+            {u"name"_s, file.name}, {u"size"_s, file.size}, {u"sha256"_s, file.sha256}});
     QJsonArray devices;
     std::array<int, DeviceOutcome::Cancelled + 1> counts {};
     for (int device = 0; device < run.deviceCount(); ++device) {

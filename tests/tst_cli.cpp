@@ -1,5 +1,6 @@
 // tstx-update as a technician runs it: a fleet of tftpd-hpa devices and scripted ones on
 // loopback addresses, the listing of a folder, and the usage errors.
+#include "firmwarefile.h"
 #include "support/testsupport.h"
 
 #include <QJsonArray>
@@ -14,6 +15,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +70,7 @@ class TestCli : public QObject
     QTemporaryDir folder; // the firmware, and one decoy
     QTemporaryDir empty; // no firmware at all, a devices file and a FIFO
     QTemporaryDir tooLarge; // an image a transfer cannot carry, and a devices file too large
+    QTemporaryDir summed; // two copies of one image, one of them not matching SHA256SUMS
 
 private slots:
     void initTestCase()
@@ -75,8 +78,18 @@ private slots:
         // For the runs on a terminal: one that shows colours.
         qputenv("TERM", "xterm");
         qunsetenv("NO_COLOR");
-        for (int i = 0; i < firmware.size(); ++i)
+        QByteArray sums;
+        for (int i = 0; i < firmware.size(); ++i) {
             QVERIFY(writeFile(folder.filePath(firmware[i]), contents(i)));
+            sums += Firmware::sha256Hex(contents(i)).toLatin1() + "  " + firmware[i].toLatin1()
+                + '\n';
+        }
+        QVERIFY(writeFile(folder.filePath(u"SHA256SUMS"_s), sums));
+        QVERIFY(writeFile(summed.filePath(u"7380-v1.bin"_s), "a"));
+        QVERIFY(writeFile(summed.filePath(u"7380-v1 (2).bin"_s), "a"));
+        QVERIFY(writeFile(summed.filePath(u"SHA256SUMS"_s),
+                          Firmware::sha256Hex("a").toLatin1() + " *7380-v1 (2).bin\n"
+                              + Firmware::sha256Hex("b").toLatin1() + "  7380-v1.bin\n"));
         QVERIFY(writeFile(folder.filePath(u"readme.txt"_s), "not sent"));
         QVERIFY(writeFile(folder.filePath(u"7381-V9.BIN"_s), "letter case"));
         QVERIFY(writeFile(tooLarge.filePath(u"7380-v1.bin"_s), {}));
@@ -176,12 +189,15 @@ private slots:
         QTest::addColumn<int>("interrupts"); // during the second device's last image
         QTest::addColumn<int>("rows"); // of the terminal on standard error; 0: a pipe
         QTest::addColumn<bool>("noColour"); // NO_COLOR set
-        QTest::addRow("--parallel 2: two in flight, never three") << 2 << 0 << 0 << false;
-        QTest::addRow("four running in four rows") << 4 << 0 << 4 << false;
-        QTest::addRow("four rows, NO_COLOR") << 4 << 0 << 4 << true;
-        QTest::addRow("Ctrl+C: no further one starts") << 1 << 1 << 0 << false;
-        QTest::addRow("Ctrl+C twice: quits at once, reports") << 1 << 2 << 0 << false;
-        QTest::addRow("SIGINT, SIGTERM, SIGINT: reports") << 1 << 3 << 0 << false;
+        // Read once at the start: what the first device is sent is what every device gets.
+        QTest::addColumn<bool>("replaced"); // the images, during the first device's last one
+        QTest::addRow("--parallel 2: two in flight, never three") << 2 << 0 << 0 << false << false;
+        QTest::addRow("four running in four rows") << 4 << 0 << 4 << false << false;
+        QTest::addRow("four rows, NO_COLOR") << 4 << 0 << 4 << true << false;
+        QTest::addRow("Ctrl+C: no further one starts") << 1 << 1 << 0 << false << false;
+        QTest::addRow("Ctrl+C twice: quits at once, reports") << 1 << 2 << 0 << false << false;
+        QTest::addRow("SIGINT, SIGTERM, SIGINT: reports") << 1 << 3 << 0 << false << false;
+        QTest::addRow("images replaced during the run") << 1 << 0 << 0 << false << true;
     }
     void slowFleet()
     {
@@ -189,6 +205,7 @@ private slots:
         QFETCH(int, interrupts);
         QFETCH(int, rows);
         QFETCH(bool, noColour);
+        QFETCH(bool, replaced);
         const QStringList results = interrupts == 0
             ? QStringList(4, u"updated"_s)
             : QStringList {u"updated"_s, u"cancelled"_s, u"not started"_s, u"not started"_s};
@@ -205,6 +222,10 @@ private slots:
                     if (got.startsWith("\0\2"_ba) && requests.size() == 1)
                         mostInFlight = qMax(mostInFlight, ++inFlight);
                     inFlight -= int(got.startsWith("\0\2done\0"_ba));
+                    if (replaced && i == 0 && got.startsWith("\0\2"_ba + firmware[3].toLatin1())) {
+                        for (const QString &name : firmware)
+                            replaceUnseen(folder.filePath(name));
+                    }
                     if (i == 1 && interrupts > 0 && requests.constLast() == firmware[3]
                         && got.startsWith("\0\3\0\2"_ba)) {
                         // To the main thread: ThreadSanitizer holds a signal for an upload's
@@ -260,10 +281,19 @@ private slots:
         QVERIFY2(run.out.contains("\nlocalhost (127.0.0.1)  "), run.out.constData());
         QCOMPARE(mostInFlight, parallel);
         QCOMPARE(run.report[u"interrupted"_s].toBool(), interrupts > 0);
+        QByteArray sent; // what every updated device must have received; the folder as it was
+        for (int i = 0; i < firmware.size(); ++i) {
+            QVERIFY(writeFile(folder.filePath(firmware[i]), contents(i)));
+            sent += contents(i);
+        }
         for (int i = 0; i < 4; ++i) {
             const QJsonObject device = run.report[u"devices"_s][i].toObject();
             QCOMPARE(device[u"result"_s].toString(), results[i]);
             QCOMPARE(devices[size_t(i)].received.isEmpty(), results[i] == u"not started"_s);
+            QByteArray received;
+            for (const QByteArray &got : std::as_const(devices[size_t(i)].received))
+                received += got.startsWith("\0\3"_ba) ? got.mid(4) : QByteArray();
+            QVERIFY2(results[i] != u"updated"_s || received == sent, qPrintable(names[i]));
         }
         // Cut off in its last image: the bytes the device acknowledged of it counted.
         const QJsonObject cut = run.report[u"devices"_s][1].toObject();
@@ -311,22 +341,39 @@ exit $status)sh"_s;
         QTest::addColumn<int>("status"); // 2: a usage error, with nothing on standard output
         QTest::addColumn<QByteArray>("listing"); // standard output
         QTest::addColumn<QByteArray>("message"); // on standard error, in one line if a usage error
-        QTest::addColumn<QStringList>("wrapper"); // runs the program
         const QString dir = folder.path(), none = dir + u"/nothing"_s, device = u"127.0.0.2"_s;
-        const auto row
-            = [](const char *label, const QStringList &arguments, int status, const char *message,
-                 const QByteArray &listing = {}, const QStringList &wrapper = {}) {
-                  QTest::addRow("%s", label)
-                      << arguments << status << listing << QByteArray(message) << wrapper;
-              };
-        row("list, decoys left out", {u"--list"_s, dir}, 0,
+        const auto row = [](const char *label, const QStringList &arguments, int status,
+                            const char *message, const QByteArray &listing = {}) {
+            QTest::addRow("%s", label) << arguments << status << listing << QByteArray(message);
+        };
+        // Each image with its size and SHA-256; "-" for one the refusal kept from being read.
+        const auto line = [](qint64 size, const QString &digest, const QString &name) {
+            return u"%1  %2  %3\n"_s.arg(size, 10).arg(digest, name).toUtf8();
+        };
+        QByteArray listed;
+        for (int i = 0; i < firmware.size(); ++i)
+            listed += line(contents(i).size(), Firmware::sha256Hex(contents(i)), firmware[i]);
+        const QByteArray done = line(0, Firmware::sha256Hex({}), u"done"_s);
+        const QByteArray copies = line(1, Firmware::sha256Hex("a"), u"7380-v1 (2).bin"_s)
+            + line(1, Firmware::sha256Hex("a"), u"7380-v1.bin"_s) + done;
+        row("list, decoys left out", {dir, u"--list"_s}, 0,
             "1 .bin file matches no firmware name and will not be sent: 7381-V9.BIN\n",
-            "         0  7380-X-v1.bin\n       512  7381-v2.bin\n      1536  7380KD-v3.bin\n"
-            "      6300  7465-v4.bin\n         0  done\n");
-        row("list, no firmware", {u"--list"_s, empty.path()}, 1, "no firmware files",
-            "         0  done\n");
+            listed + done);
+        row("list, no firmware", {u"--list"_s, empty.path()}, 1, "no firmware files", done);
         row("list, an image too large", {u"--list"_s, tooLarge.path()}, 1, "is too large",
-            "         0  7380-v1.bin\n  33553920  7465-v1.bin\n         0  done\n");
+            line(0, u"-"_s, u"7380-v1.bin"_s) + line(33553920, u"-"_s, u"7465-v1.bin"_s) + done);
+        row("list, an image not matching SHA256SUMS", {summed.path(), u"--list"_s}, 1,
+            "7380-v1.bin does not match its line in SHA256SUMS\n", copies);
+        row("list, copies of one image", {u"--list"_s, summed.path()}, 1,
+            "7380-v1 (2).bin and 7380-v1.bin look like copies of one image; both are sent, in "
+            "this order",
+            copies);
+        row("an image not matching SHA256SUMS", {summed.path(), device}, 2,
+            "7380-v1.bin does not match its line in SHA256SUMS; nothing was sent");
+        // Run with at most 64 open files.
+        row("--parallel needs more open files", {dir, device, u"--parallel"_s, u"50"_s}, 2,
+            "--parallel 50 needs about 182 open files, and this system allows 64; give "
+            "--parallel 10 or less");
         row("unknown option", {u"--bogus"_s, dir, device}, 2, "Unknown option 'bogus'");
         row("no devices", {dir}, 2, "no devices given");
         row("missing folder", {none, device}, 2, "there is no folder");
@@ -348,10 +395,6 @@ exit $status)sh"_s;
             "the device 127.0.0.02 has parts with leading zeros, which some tools read as octal; "
             "type 127.0.0.2\n");
         row("device as a URL", {dir, u"http://127.0.0.2"_s}, 2, "without http:// or a port\n");
-        row("--parallel beyond the open files allowed", {dir, device, u"--parallel"_s, u"20"_s}, 2,
-            "--parallel 20 needs about 92 open files, and this system allows 64; give --parallel "
-            "10 or less",
-            {}, {u"sh"_s, u"-c"_s, u"ulimit -n 64 && exec \"$@\""_s, u"sh"_s});
         // A device node takes the FIFO's path; /dev/null, were it not refused, would be replaced.
         row("report to a folder", {dir, device, u"--report"_s, dir}, 2, "is not a regular file");
         row("report to a FIFO", {dir, device, u"--report"_s, empty.filePath(u"fifo"_s)}, 2,
@@ -372,8 +415,13 @@ exit $status)sh"_s;
         QFETCH(int, status);
         QFETCH(QByteArray, listing);
         QFETCH(QByteArray, message);
-        QFETCH(QStringList, wrapper);
-        const Run run = runProgram(arguments, {}, wrapper);
+        const Run run = runProgram(arguments, [&](QProcess &process) {
+            if (arguments.contains(u"--parallel"_s))
+                process.setChildProcessModifier([] {
+                    const rlimit limit {64, 64};
+                    ::setrlimit(RLIMIT_NOFILE, &limit);
+                });
+        });
         QCOMPARE(run.exitCode, status);
         QCOMPARE(run.out, listing);
         QVERIFY(run.report.isEmpty());

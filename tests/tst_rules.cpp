@@ -1,6 +1,7 @@
 // The rules: which files of a folder are sent in which order, and which interface is remembered
 // and found again.
 #include "deviceaddress.h"
+#include "firmwarefile.h"
 #include "networkinterfaces.h"
 #include "support/testsupport.h"
 
@@ -41,10 +42,12 @@ private slots:
 
     void selection_data()
     {
-        QTest::addColumn<QStringList>("files"); // "name/" is a folder
+        QTest::addColumn<QStringList>("files"); // "name/" is a folder; "SHA256SUMS=" its text
         QTest::addColumn<QStringList>("expected");
-        const auto row = [](const char *label, const QString &files, const QString &expected) {
-            QTest::addRow("%s", label) << split(files) << split(expected);
+        QTest::addColumn<QString>("statusEnd"); // how the status after the listing ends
+        const auto row = [](const char *label, const QString &files, const QString &expected,
+                            const QString &statusEnd = {}) {
+            QTest::addRow("%s", label) << split(files) << split(expected) << statusEnd;
         };
         row("pattern order beats name order",
             u"7465-v1.bin|7382KS-v1.bin|7381KP-v1.bin|7380KN-v1.bin|7382KM-v1.bin|7381KH-v1.bin|"
@@ -63,17 +66,46 @@ private slots:
         row("odd names",
             u"7380-v1#2.bin|7380-v1?x.bin|7380-v1%20x.bin|7380-v1 x.bin|7380-v1%.bin|Größe 7380-v1;@&=+.bin"_s,
             u"7380-v1 x.bin|7380-v1#2.bin|7380-v1%.bin|7380-v1%20x.bin|7380-v1?x.bin|Größe 7380-v1;@&=+.bin"_s);
+        // Copies are all sent, and named in sending order; other versions are no copies.
+        row("copies of one image",
+            u"7380-v1.bin|7380-v1.bin.bak|7380-v1 Kopie.bin|7380-v1 (2).bin|7380-v10.bin|"
+            "7381-v1 - Copy.bin|7381-v1.bin|Copy of 7382-v1.bin|7382-v1.bin"_s,
+            u"7380-v1 (2).bin|7380-v1 Kopie.bin|7380-v1.bin|7380-v1.bin.bak|7380-v10.bin|"
+            "7381-v1 - Copy.bin|7381-v1.bin|7382-v1.bin|Copy of 7382-v1.bin"_s,
+            u"Copy of 7382-v1.bin; 7380-v1 (2).bin, 7380-v1 Kopie.bin, 7380-v1.bin and "
+            "7380-v1.bin.bak look like copies of one image; all 4 are sent, in this order; "
+            "7381-v1 - Copy.bin and 7381-v1.bin look like copies of one image; both are sent, "
+            "in this order; 7382-v1.bin and Copy of 7382-v1.bin look like copies of one image; "
+            "both are sent, in this order"_s);
+        // As sha256sum -c reads it: either separator, Windows line ends, "./", escaped names.
+        const QString digest = Firmware::sha256Hex("x"), other = Firmware::sha256Hex("y");
+        row("SHA256SUMS matching",
+            u"7380-v1.bin|7381-v1\\x.bin|SHA256SUMS=%1 *./7380-v1.bin\r\n\\%1  7381-v1\\\\x.bin"_s
+                .arg(digest),
+            u"7380-v1.bin|7381-v1\\x.bin"_s, u"firmware files: 7380-v1.bin, 7381-v1\\x.bin"_s);
+        row("SHA256SUMS mismatching",
+            u"7380-v1.bin|7381-v1.bin|SHA256SUMS=%1  7380-v1.bin"_s.arg(other),
+            u"7380-v1.bin|7381-v1.bin"_s,
+            u"; 7380-v1.bin does not match its line in SHA256SUMS, so a run will send nothing"_s);
+        row("SHA256SUMS missing a line",
+            u"7380-v1.bin|7381-v1.bin|SHA256SUMS=%1  7380-v1.bin"_s.arg(digest),
+            u"7380-v1.bin|7381-v1.bin"_s,
+            u"; 7381-v1.bin has no line in SHA256SUMS, so a run will send nothing"_s);
     }
     void selection()
     {
         QFETCH(QStringList, files);
         QFETCH(QStringList, expected);
+        QFETCH(QString, statusEnd);
         QTemporaryDir root;
         const QDir folder(root.filePath(u"fw #3?a=1 %20 [x]"_s));
         QVERIFY(folder.mkpath(u"."_s));
-        for (const QString &file : files)
+        for (const QString &file : files) {
+            const bool sums = file.startsWith(u"SHA256SUMS="_s);
             QVERIFY(file.endsWith(u'/') ? folder.mkdir(file)
-                                        : writeFile(folder.filePath(file), "x"));
+                        : sums ? writeFile(folder.filePath(u"SHA256SUMS"_s), file.mid(11).toUtf8())
+                               : writeFile(folder.filePath(file), "x"));
+        }
         QTftp tftp;
         tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
         // Each entry must lead a run back to exactly its file.
@@ -81,6 +113,7 @@ private slots:
         for (const QString &entry : tftp.firmwareList())
             selected.append(QUrl(entry, QUrl::TolerantMode).fileName(QUrl::FullyDecoded));
         QCOMPARE(selected, expected);
+        QVERIFY2(tftp.errorString().endsWith(statusEnd), qPrintable(tftp.errorString()));
     }
 
     void listingTwice()

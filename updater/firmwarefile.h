@@ -1,18 +1,32 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 // The firmware files of a run as the disk holds them: whether each can go out whole in one
-// upload, and their bytes, read once and shared by every upload of them in flight.
+// upload, and the run's images, read once when the run starts and shared by all its uploads.
 namespace Firmware {
+
+// The checksum list that sha256sum writes ("sha256sum *.bin > SHA256SUMS"): where a folder holds
+// one, every image of a run must have a matching line in it.
+inline constexpr QLatin1StringView checksumFileName("SHA256SUMS");
 
 // Why a file cannot be sent whole.
 struct Problem
 {
-    enum Kind { None, CannotOpen, CannotRead, NotRegularFile, TooLarge };
+    enum Kind {
+        None,
+        CannotOpen,
+        CannotRead,
+        NotRegularFile,
+        TooLarge,
+        NoChecksum, // the folder's SHA256SUMS has no line for it
+        ChecksumMismatch, // its SHA-256 is not the one SHA256SUMS gives
+    };
     Kind kind = None;
     QString reason; // CannotOpen, CannotRead: the system's words
     qint64 size = 0; // TooLarge: the file's size
@@ -28,17 +42,44 @@ struct Problem
 // no larger than one upload carries. Reads none of it.
 Problem check(const QString &path);
 
-// The bytes of the file at path, or the problem that keeps it from being sent.
-struct Image
+// The bytes of one file, or the problem that keeps it from being sent.
+struct Read
 {
     std::shared_ptr<const QByteArray> bytes;
     Problem problem;
 };
+// The file's bytes, checked as check() does and never read past what one upload carries; a file
+// that grows or shrinks while it is read is refused.
+Read read(const QString &path);
 
-// The file's bytes, checked as check() does and never read past what one upload carries. While
-// an earlier read of the same unchanged file is still held by an upload, its bytes are shared
-// instead of read again: a fleet holds one copy of each image, not one per transmitter. A file
-// that changed since is read anew.
-Image load(const QString &path);
+// The SHA-256 of bytes, in lower-case hex as sha256sum writes it.
+QString sha256Hex(const QByteArray &bytes);
+
+// One image of a run, as read when the run started.
+struct Image
+{
+    QString name; // as the folder lists it
+    QString path;
+    std::shared_ptr<const QByteArray> bytes;
+    QString sha256; // of bytes, in hex
+
+    [[nodiscard]] qint64 size() const { return bytes->size(); }
+};
+
+// The images of a run, in sending order: every one read once, or the reason the run must not
+// start. Copied cheaply; the bytes are shared, held as long as any upload holds them.
+struct ImageSet
+{
+    QList<Image> images; // when refused, those read before
+    QString refusal; // the run's status naming the first file that stops it; empty when none
+    QString refusalNote; // the same in the listing's words ("NAME is too large: ...")
+
+    [[nodiscard]] bool refused() const { return !refusal.isEmpty(); }
+};
+
+// Reads the named files of folder for one run: each is checked before any is read, so a file
+// that could not go whole stops the run before a byte of it is read; then each is read and its
+// SHA-256 taken, and compared with the folder's SHA256SUMS where there is one.
+ImageSet readImages(const QString &folder, const QStringList &names);
 
 } // namespace Firmware

@@ -108,7 +108,7 @@ QString QTftp::loadNetworkAddr()
 
 int QTftp::savedInterfaceIndex()
 {
-    return entryIndexOf(systemInterfaces(), m_ifsList, loadNetoworkIf());
+    return entryIndexOf(systemInterfaces(), ifsList(), loadNetoworkIf());
 }
 
 void QTftp::saveFolder(const QUrl &folder)

@@ -14,8 +14,6 @@ constexpr int progressSampleIntervalMs = 20;
 QTftp::QTftp(QObject *parent)
     : QObject(parent)
 {
-    // Filled once; the window offers the interfaces that exist when it opens.
-    m_ifsList = interfaceEntries(systemInterfaces());
     connect(&futureWatcher, &QFutureWatcher<bool>::finished, this, &QTftp::futureFinishHandler);
     progressTimer.setInterval(progressSampleIntervalMs);
     connect(&progressTimer, &QTimer::timeout, this, [this] { publishTransferProgress(); });
@@ -65,9 +63,19 @@ void QTftp::setLocalPort(quint16 localPort)
     emit localPortChanged(m_localPort);
 }
 
+QStringList QTftp::ifsList() const
+{
+    // Filled once; the window offers the interfaces that exist when it first shows the list.
+    if (!m_ifsListRead) {
+        m_ifsList = interfaceEntries(systemInterfaces());
+        m_ifsListRead = true;
+    }
+    return m_ifsList;
+}
+
 void QTftp::setIfsList(const QStringList &ifsList)
 {
-    if (m_ifsList == ifsList)
+    if (this->ifsList() == ifsList)
         return;
     m_ifsList = ifsList;
     emit ifsListChanged(m_ifsList);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "upload.h"
+#include "firmwarefile.h"
 
 #include <QByteArray>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QObject>
 #include <QRegularExpression>
 #include <QString>
@@ -13,9 +15,6 @@
 
 #include <atomic>
 
-namespace Firmware {
-struct Problem;
-}
 
 // The one object behind the window: the remembered choices, the firmware list of the chosen
 // folder, the update run and the TFTP upload of each file (done by Tftp::Upload).
@@ -66,7 +65,7 @@ public:
     [[nodiscard]] quint16 remotePort() const { return m_remotePort; }
     [[nodiscard]] QString localAddress() const { return m_localAddress; }
     [[nodiscard]] quint16 localPort() const { return m_localPort; }
-    [[nodiscard]] QStringList ifsList() const { return m_ifsList; }
+    [[nodiscard]] QStringList ifsList() const;
     [[nodiscard]] int fileSize() const { return m_fileSize; }
     [[nodiscard]] int fileProgress() const { return m_fileProgress; }
     // "1.1.0.9.0.5": the program's version and three numbers more (set in CMakeLists.txt).
@@ -85,13 +84,16 @@ public:
     // The .bin names of the last listed folder, in any letter case, that no firmware name
     // matches: a run leaves them out.
     [[nodiscard]] QStringList unmatchedImages() const { return m_unmatchedImages; }
-    // Why a run over the listed files would send nothing: the status naming the first file that
-    // cannot be sent whole, or empty. Looks at the files as they are now.
-    [[nodiscard]] QString runRefusal() const;
+    // The SHA-256 (hex) of the image called fileName as the current or last run read it, or else
+    // as the last listing read it; empty for a name neither holds.
+    Q_INVOKABLE QString imageSha256(const QString &fileName) const;
     // sequencing.cpp
-    // Sends every listed file, then the empty "done"; ends with updateCompleted. With no file
-    // listed it sends nothing at all.
+    // Reads every listed file once, then sends them, then the empty "done"; ends with
+    // updateCompleted. Sends nothing at all when no file is listed, or when one cannot be sent
+    // whole or does not match the folder's SHA256SUMS.
     Q_INVOKABLE void startUpdate();
+    // The same with images read before, such as a fleet's, shared by all its transmitters.
+    void startUpdateWith(const Firmware::ImageSet &images);
     // The accepted ERRORs of the current or last run, in the order they came.
     [[nodiscard]] QList<AcceptedError> acceptedErrors() const { return m_acceptedErrors; }
     // Firmware bytes the device acknowledged in the current or last run, its files together
@@ -174,14 +176,11 @@ private slots: // sequencing.cpp
     void futureFinishHandler();
 
 private:
-    // fileselection.cpp
-    void appendMatches(const QList<QRegularExpression> &patterns, const QStringList &listing,
-                       const QUrl &folder, bool recordErrorTolerant, QStringList &names);
     // sequencing.cpp
-    [[nodiscard]] QUrl entryUrl(qsizetype index) const;
-    // The position of the first listed file that cannot be sent whole, and why; -1 when none.
-    qsizetype firstUnsendableFile(Firmware::Problem &problem) const;
     void sendNextFile();
+    void logUpload(const QUrl &fileUrl);
+    // Starts the upload of bytes as the file of fileUrl, on the thread pool.
+    void startUpload(const QUrl &fileUrl, std::shared_ptr<const QByteArray> bytes);
     // Refuses the file at the current index before any of it went out.
     bool refuseFile(const QString &status);
     void endRun();
@@ -213,9 +212,14 @@ private:
     QString m_deviceAddress; // where the last write request went, as the look-up found it
     quint16 m_localPort = 0;
     quint16 m_remotePort = 69;
-    QStringList m_ifsList;
+    // Read when first asked for: the updaters of a fleet never show it.
+    mutable QStringList m_ifsList;
+    mutable bool m_ifsListRead = false;
     QStringList fileList;
     QUrl listedFolder; // the folder fileList was made from, named in the run's status texts
+    QStringList m_listedNames; // the file names of fileList
+    QHash<QString, QString> m_listedDigests; // SHA-256 by name, as the listing read the files
+    Firmware::ImageSet m_runImages; // what the current or last run sends, read at its start
     int fileIndex = 0;
     QString m_errorString = QStringLiteral("Open a folder to begin");
     int m_fileSize = 1;

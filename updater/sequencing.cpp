@@ -1,4 +1,5 @@
 #include "deviceaddress.h"
+#include "fileselection.h"
 #include "firmwarefile.h"
 #include "handover.h"
 #include "qtftp.h"
@@ -11,40 +12,22 @@ using namespace Qt::StringLiterals;
 namespace {
 // The empty upload that tells the device the run is complete.
 const QString endMarker = u"done"_s;
-
-QString filesText(qsizetype count)
-{
-    return count == 1 ? u"1 file"_s : u"%1 files"_s.arg(count);
-}
 } // namespace
 
-QUrl QTftp::entryUrl(qsizetype index) const
-{
-    return QUrl(fileList.at(index), QUrl::TolerantMode);
-}
-
-qsizetype QTftp::firstUnsendableFile(Firmware::Problem &problem) const
-{
-    for (qsizetype i = 0; i < fileList.size(); ++i) {
-        problem = Firmware::check(entryUrl(i).toLocalFile());
-        if (problem.exists())
-            return i;
-    }
-    return -1;
-}
-
-QString QTftp::runRefusal() const
-{
-    Firmware::Problem problem;
-    const qsizetype index = firstUnsendableFile(problem);
-    return index < 0 ? QString() : problem.status(entryUrl(index).toLocalFile());
-}
-
 void QTftp::startUpdate()
+{
+    // Read once, now: a change to the folder during the run changes nothing that is sent.
+    startUpdateWith(fileList.isEmpty()
+                        ? Firmware::ImageSet()
+                        : Firmware::readImages(listedFolder.toLocalFile(), m_listedNames));
+}
+
+void QTftp::startUpdateWith(const Firmware::ImageSet &images)
 {
     qCDebug(updaterLog) << "Starting the update";
     fileIndex = 0;
     cancelRequested.store(false);
+    m_runImages = images;
     m_acceptedErrors.clear();
     m_runAcknowledged = 0;
     m_runSentAnything = false;
@@ -55,17 +38,17 @@ void QTftp::startUpdate()
         endRun();
         return;
     }
-    // "done" alone would tell the device that an update it never received is complete.
-    if (fileList.isEmpty()) {
-        setStatus(listedFolder.isEmpty() ? u"No folder listed: nothing was sent"_s
-                                         : u"No firmware files in %1: nothing was sent"_s.arg(
-                                             displayPath(listedFolder)));
+    // Half an update can leave a transmitter off the air: send nothing unless every file can go.
+    if (images.refused()) {
+        refuseFile(images.refusal);
         endRun();
         return;
     }
-    // Half an update can leave a transmitter off the air: send nothing unless every file can go.
-    if (const QString refusal = runRefusal(); !refusal.isEmpty()) {
-        refuseFile(refusal);
+    // "done" alone would tell the device that an update it never received is complete.
+    if (images.images.isEmpty()) {
+        setStatus(listedFolder.isEmpty() ? u"No folder listed: nothing was sent"_s
+                                         : u"No firmware files in %1: nothing was sent"_s.arg(
+                                             displayPath(listedFolder)));
         endRun();
         return;
     }
@@ -74,52 +57,60 @@ void QTftp::startUpdate()
 
 void QTftp::sendNextFile()
 {
-    const int fileCount = int(fileList.size());
-    bool started = true;
+    const int fileCount = int(m_runImages.images.size());
     if (fileIndex <= fileCount && cancelRequested.load()) {
         setStatus(cancelledStatus());
-        started = false;
+        endRun();
     } else if (fileIndex < fileCount) {
-        const QUrl file = entryUrl(fileIndex);
+        const Firmware::Image &image = m_runImages.images.at(fileIndex);
         setRunText(u"File %1 of %2: %3"_s.arg(QString::number(fileIndex + 1),
-                                              QString::number(fileCount),
-                                              file.fileName(QUrl::FullyDecoded)));
-        started = sendFile(file);
+                                              QString::number(fileCount), image.name));
+        const QUrl url = QUrl::fromLocalFile(image.path);
+        logUpload(url);
+        startUpload(url, image.bytes);
     } else if (fileIndex == fileCount) {
         setRunText(fileCount == 1 ? u"1 file sent, now done"_s
                                   : u"All %1 files sent, now done"_s.arg(fileCount));
-        started = sendFile(QUrl(endMarker, QUrl::TolerantMode));
-    }
-    if (!started || fileIndex > fileCount)
+        const QUrl url(endMarker, QUrl::TolerantMode);
+        logUpload(url);
+        startUpload(url, std::make_shared<const QByteArray>());
+    } else {
         endRun();
+    }
 }
 
 bool QTftp::sendFile(const QUrl &fileUrl)
 {
-    // The log lines of each upload, kept as they are: technicians' and support's logs are
-    // compared against them.
+    logUpload(fileUrl);
+    if (fileUrl.toString() == endMarker) {
+        startUpload(fileUrl, std::make_shared<const QByteArray>());
+        return true;
+    }
+    Firmware::Read file = Firmware::read(fileUrl.toLocalFile());
+    if (file.problem.exists())
+        return refuseFile(file.problem.status(fileUrl.toLocalFile()));
+    startUpload(fileUrl, std::move(file.bytes));
+    return true;
+}
+
+// The log lines of each upload, kept as they are: technicians' and support's logs are compared
+// against them.
+void QTftp::logUpload(const QUrl &fileUrl)
+{
     qCDebug(updaterLog) << fileUrl;
     qCDebug(updaterLog) << fileUrl.toLocalFile();
     qCDebug(updaterLog) << fileUrl.fileName(QUrl::FullyDecoded);
+}
 
-    // Shared with every other upload of the same file in flight; held by the task to its end.
-    std::shared_ptr<const QByteArray> fileData;
-    if (fileUrl.toString() != endMarker) {
-        // Checked again at its turn: the file may have changed since the run began.
-        Firmware::Image image = Firmware::load(fileUrl.toLocalFile());
-        if (image.problem.exists())
-            return refuseFile(image.problem.status(fileUrl.toLocalFile()));
-        fileData = std::move(image.bytes);
-    } else {
-        fileData = std::make_shared<const QByteArray>();
-    }
+void QTftp::startUpload(const QUrl &fileUrl, std::shared_ptr<const QByteArray> bytes)
+{
     const QString fileName = fileUrl.fileName(QUrl::FullyDecoded);
     m_runSentAnything = true;
     // The request is made here, on the object's thread; the task reads no member of the object.
-    futureWatcher.setFuture(HandOver::run(QThreadPool::globalInstance(),
-                                          [this, request = uploadRequest(fileName, *fileData),
-                                           fileData] { return runUpload(request); }));
-    return true;
+    // Its bytes are shared with every other upload of the run's image, and held to the task's end.
+    futureWatcher.setFuture(
+        HandOver::run(QThreadPool::globalInstance(),
+                      [this, request = uploadRequest(fileName, *bytes)] { return runUpload(request); }));
 }
 
 bool QTftp::refuseFile(const QString &status)
@@ -153,7 +144,7 @@ qint64 QTftp::acknowledgedBytes() const
 // Every run ends here: the result told, then updateCompleted.
 void QTftp::endRun()
 {
-    const qsizetype fileCount = fileList.size();
+    const qsizetype fileCount = m_runImages.images.size();
     const bool complete = fileIndex > fileCount;
     QString result;
     if (complete) {
@@ -161,17 +152,18 @@ void QTftp::endRun()
         QString device = readDeviceAddress(m_remoteAddress).text;
         if (!m_deviceAddress.isEmpty() && m_deviceAddress != device)
             device += u" (%1)"_s.arg(m_deviceAddress);
-        result = u"Update complete: %1 and done sent to %2"_s.arg(filesText(fileCount), device);
+        result = u"Update complete: %1 and done sent to %2"_s.arg(counted(fileCount, u"file"_s), device);
     } else if (!m_runSentAnything) {
         result = u"Update NOT complete: nothing was sent"_s;
     } else {
         const QString stop = fileIndex < fileCount
             ? u"file %1 of %2 (%3)"_s.arg(QString::number(fileIndex + 1),
                                           QString::number(fileCount),
-                                          entryUrl(fileIndex).fileName(QUrl::FullyDecoded))
+                                          m_runImages.images.at(fileIndex).name)
             : u"done"_s;
         result = u"Update NOT complete: stopped at %1; %2 had been sent"_s.arg(
-            stop, fileIndex == 0 ? u"no file"_s : filesText(qMin(fileIndex, int(fileCount))));
+            stop,
+            fileIndex == 0 ? u"no file"_s : counted(qMin(fileIndex, int(fileCount)), u"file"_s));
     }
     for (const AcceptedError &accepted : std::as_const(m_acceptedErrors)) {
         result += u"; %1 was answered with ERROR %2 \"%3\" after %4 bytes, taken as received"_s.arg(
