@@ -5,6 +5,7 @@
 #include "updaterlog.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 using namespace Qt::StringLiterals;
 
@@ -103,9 +104,17 @@ void QTftp::buildFileList(const QUrl &filesFolder)
     Firmware::Problem problem;
     const qsizetype stopping = firstUnsendableFile(problem);
     const QString stopper = stopping < 0 ? QString() : problem.note(names.at(stopping));
-    setStatus(listingSummary(names, displayPath(listedFolder), stopper, m_unmatchedImages));
+    // A mistyped path from a dialog is no folder at all, not an empty one.
+    setStatus(folderExists(listedFolder)
+                  ? listingSummary(names, displayPath(listedFolder), stopper, m_unmatchedImages)
+                  : u"There is no folder %1"_s.arg(displayPath(listedFolder)));
     setRunText({});
     setRunState(Idle);
+}
+
+bool QTftp::folderExists(const QUrl &folder)
+{
+    return folder.isLocalFile() && QFileInfo(folder.toLocalFile()).isDir();
 }
 
 QString QTftp::displayPath(const QUrl &folder)

@@ -1,5 +1,6 @@
 #include "firmwarefile.h"
 #include "handover.h"
+#include "networkinterfaces.h"
 #include "qtftp.h"
 #include "updaterlog.h"
 
@@ -50,9 +51,11 @@ void QTftp::startUpdate()
     setRunState(Running);
     // "done" alone would tell the device that an update it never received is complete.
     if (fileList.isEmpty()) {
-        setStatus(listedFolder.isEmpty() ? u"No folder listed: nothing was sent"_s
-                                         : u"No firmware files in %1: nothing was sent"_s.arg(
-                                             displayPath(listedFolder)));
+        setStatus(
+            listedFolder.isEmpty() ? u"No folder listed: nothing was sent"_s
+                : !folderExists(listedFolder)
+                ? u"There is no folder %1: nothing was sent"_s.arg(displayPath(listedFolder))
+                : u"No firmware files in %1: nothing was sent"_s.arg(displayPath(listedFolder)));
         endRun();
         return;
     }
@@ -74,13 +77,15 @@ void QTftp::sendNextFile()
         started = false;
     } else if (fileIndex < fileCount) {
         const QUrl file = entryUrl(fileIndex);
-        setRunText(u"File %1 of %2: %3"_s.arg(QString::number(fileIndex + 1),
-                                              QString::number(fileCount),
-                                              file.fileName(QUrl::FullyDecoded)));
+        m_runFileText
+            = u"File %1 of %2: %3"_s.arg(QString::number(fileIndex + 1), QString::number(fileCount),
+                                         file.fileName(QUrl::FullyDecoded));
+        setRunText(m_runFileText);
         started = sendFile(file);
     } else if (fileIndex == fileCount) {
-        setRunText(fileCount == 1 ? u"1 file sent, now done"_s
-                                  : u"All %1 files sent, now done"_s.arg(fileCount));
+        m_runFileText = fileCount == 1 ? u"1 file sent, now done"_s
+                                       : u"All %1 files sent, now done"_s.arg(fileCount);
+        setRunText(m_runFileText);
         started = sendFile(QUrl(endMarker, QUrl::TolerantMode));
     }
     if (!started || fileIndex > fileCount)
@@ -147,10 +152,15 @@ void QTftp::endRun()
 {
     const qsizetype fileCount = fileList.size();
     const bool complete = fileIndex > fileCount;
+    m_runFileText.clear();
     QString result;
     if (complete) {
-        result = u"Update complete: %1 and done sent to %2"_s.arg(filesText(fileCount),
-                                                                  m_remoteAddress);
+        // An ERROR taken as received is a warning even in a complete run: it says so first.
+        const QString warnings = m_acceptedErrors.isEmpty() ? QString()
+            : m_acceptedErrors.size() == 1                  ? u" with 1 warning"_s
+                                           : u" with %1 warnings"_s.arg(m_acceptedErrors.size());
+        result = u"Update complete%1: %2 and done sent to %3"_s.arg(warnings, filesText(fileCount),
+                                                                    m_remoteAddress);
     } else if (!m_runSentAnything) {
         result = u"Update NOT complete: nothing was sent"_s;
     } else {
@@ -159,8 +169,10 @@ void QTftp::endRun()
                                           QString::number(fileCount),
                                           entryUrl(fileIndex).fileName(QUrl::FullyDecoded))
             : u"done"_s;
-        result = u"Update NOT complete: stopped at %1; %2 had been sent"_s.arg(
-            stop, fileIndex == 0 ? u"no file"_s : filesText(qMin(fileIndex, int(fileCount))));
+        result = u"Update NOT complete: %1 at %2; %3 had been sent"_s.arg(
+            cancelRequested.load() ? u"stopped on request"_s : u"stopped"_s, stop,
+            fileIndex == 0 ? u"no file"_s : filesText(qMin(fileIndex, int(fileCount))));
+        result += interfaceHint();
     }
     for (const AcceptedError &accepted : std::as_const(m_acceptedErrors)) {
         result += u"; %1 was answered with ERROR %2 \"%3\" after %4 bytes, taken as received"_s.arg(
@@ -170,6 +182,21 @@ void QTftp::endRun()
     setRunText(result);
     setRunState(complete ? Complete : Incomplete);
     emit updateCompleted();
+}
+
+QString QTftp::interfaceHint() const
+{
+    // The system refused to send: mostly a transmitter on another network than the interface.
+    if (!m_errorString.startsWith(u"Did not send packet to host"_s))
+        return {};
+    QString name = m_localAddress;
+    for (const InterfaceInfo &info : systemInterfaces()) {
+        if (info.addresses.contains(QHostAddress(m_localAddress))) {
+            name = info.humanReadableName + interfaceEntrySeparator + m_localAddress;
+            break;
+        }
+    }
+    return u". Sent from %1: is the transmitter reachable from this interface?"_s.arg(name);
 }
 
 void QTftp::setRunText(const QString &text)
