@@ -115,7 +115,7 @@ private slots:
         QVERIFY(folder.remove());
         tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
         QCOMPARE(tftp.errorString(),
-                 u"No firmware files in "_s + QDir::toNativeSeparators(folder.path()));
+                 u"There is no folder "_s + QDir::toNativeSeparators(folder.path()));
     }
 
     void rememberedInterface_data()
