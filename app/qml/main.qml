@@ -339,7 +339,8 @@ ApplicationWindow {
 
     // A new dialog for every opening: once shown, Qt's dialog keeps the folder it was left in
     // and ignores currentFolder, so a second opening would miss the remembered folder.
-    property FolderDialog openDialog: null
+    // The dialog of the component below, with its own properties and choice().
+    property var openDialog: null
 
     function openFolderDialog() {
         if (openDialog) {
@@ -455,7 +456,7 @@ ApplicationWindow {
                 id: aboutCloseButton
                 objectName: "aboutCloseButton"
                 text: qsTr("Close")
-                DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+                onClicked: aboutDialog.close()
                 Accessible.name: aboutCloseButton.text
                 Accessible.onPressAction: aboutCloseButton.clicked()
             }
