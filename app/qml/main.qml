@@ -32,8 +32,9 @@ ApplicationWindow {
     title: qsTr("Tessaline Transmitter Update Tool")
 
     readonly property bool running: qtftp.runState === QTftp.Running
-    // Dark themes need a light plate behind the black logo.
-    readonly property bool dark: app.palette.window.hslLightness < 0.5
+    // Dark themes need a light plate behind the black logo. Known by the text's colour, which
+    // every style sets (Universal, for one, leaves the palette as it is).
+    readonly property bool dark: statusLabel.color.hslLightness > 0.5
     // The chosen folder as a URL, which is what the listing takes; the form shows it as a path.
     property url folder
 
