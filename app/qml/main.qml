@@ -164,7 +164,7 @@ ApplicationWindow {
         objectName: "statusBar"
         // Named by the status, so that a screen reader hears each change of it.
         Accessible.name: statusLabel.text
-        contentHeight: Math.max(Math.ceil(2 * textMetrics.lineSpacing), statusLabel.implicitHeight)
+        contentHeight: Math.max(2 * Math.ceil(textMetrics.lineSpacing), statusLabel.implicitHeight)
         Label {
             id: statusLabel
             objectName: "statusLabel"
@@ -315,7 +315,7 @@ ApplicationWindow {
             Layout.columnSpan: 2
             Layout.fillWidth: true
             Layout.preferredWidth: 0
-            Layout.minimumHeight: Math.ceil(2 * textMetrics.lineSpacing)
+            Layout.minimumHeight: 2 * Math.ceil(textMetrics.lineSpacing)
             verticalAlignment: Text.AlignTop
             text: qtftp.runText
             textFormat: Text.PlainText
