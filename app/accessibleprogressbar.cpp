@@ -2,33 +2,13 @@
 
 #include <QAccessible>
 #include <QAccessibleObject>
+#include <QAccessibleValueChangeEvent>
 #include <QQuickItem>
 #include <QQuickWindow>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-// Tells a screen reader every change of a bar's value, as Qt Quick does for a slider's. Belongs to
-// the bar.
-class ValueTeller : public QObject
-{
-    Q_OBJECT
-public:
-    explicit ValueTeller(QQuickItem *bar)
-        : QObject(bar)
-    {
-        connect(bar, SIGNAL(valueChanged()), this, SLOT(tell()));
-    }
-
-private slots:
-    void tell()
-    {
-        QObject *bar = parent();
-        QAccessibleValueChangeEvent changed(bar, bar->property("value"));
-        QAccessible::updateAccessibility(&changed);
-    }
-};
 
 class AccessibleProgressBar : public QAccessibleObject, public QAccessibleValueInterface
 {
@@ -120,9 +100,20 @@ QAccessibleInterface *progressBarInterface(const QString &className, QObject *ob
 
 } // namespace
 
+ValueTeller::ValueTeller(QQuickItem *bar)
+    : QObject(bar)
+{
+    connect(bar, SIGNAL(valueChanged()), this, SLOT(tell()));
+}
+
+void ValueTeller::tell()
+{
+    QObject *bar = parent();
+    QAccessibleValueChangeEvent changed(bar, bar->property("value"));
+    QAccessible::updateAccessibility(&changed);
+}
+
 void installAccessibleProgressBars()
 {
     QAccessible::installFactory(&progressBarInterface);
 }
-
-#include "accessibleprogressbar.moc"
