@@ -160,9 +160,8 @@ void QTftp::refreshInterfaces()
 QUrl QTftp::chooseFolder(const QUrl &folder)
 {
     // Qt Quick's dialog leaves the separator of a typed path at its end.
-    const QUrl chosen = folder.isLocalFile()
-        ? QUrl::fromLocalFile(QDir::cleanPath(folder.toLocalFile()))
-        : folder;
+    QUrl chosen = folder.isLocalFile() ? QUrl::fromLocalFile(QDir::cleanPath(folder.toLocalFile()))
+                                       : folder;
     saveFolder(chosen);
     buildFileList(chosen);
     return chosen;
@@ -178,7 +177,7 @@ QUrl QTftp::restoreFolder()
             QDir::toNativeSeparators(saved)));
         return {};
     }
-    const QUrl folder = QUrl::fromLocalFile(saved);
+    QUrl folder = QUrl::fromLocalFile(saved);
     buildFileList(folder);
     return folder;
 }
