@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "accessibleprogressbar.h"
 #include "qtftp.h"
 #include "updaterlog.h"
 
@@ -38,6 +39,9 @@ void setUpApplication()
 
     // The window's tool buttons take their icons from this theme when they are built.
     QIcon::setThemeName(u"Win10"_s);
+
+    // A screen reader reads the progress bar's value.
+    installAccessibleProgressBars();
 
     // Once: installed again, it would pass each line on to itself.
     if (!handlerBefore)

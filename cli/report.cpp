@@ -49,9 +49,8 @@ void printSummary(const FleetRun &run)
         for (qsizetype column = 0; column + 1 < row.size(); ++column) {
             // Coloured after padding: the escapes take no room on the screen.
             const QString cell = row.at(column).leftJustified(widths[column] + 2);
-            text += column == 1 && device >= 0
-                ? inResultColour(stdout, run.outcome(device), cell)
-                : cell;
+            text += column == 1 && device >= 0 ? inResultColour(stdout, run.outcome(device), cell)
+                                               : cell;
         }
         return text + row.constLast() + u'\n';
     };

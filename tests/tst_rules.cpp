@@ -149,7 +149,7 @@ private slots:
         QVERIFY(folder.remove());
         tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
         QCOMPARE(tftp.errorString(),
-                 u"No firmware files in "_s + QDir::toNativeSeparators(folder.path()));
+                 u"There is no folder "_s + QDir::toNativeSeparators(folder.path()));
     }
 
     // Only four decimal parts are an address; what cannot be a host name never reaches the

@@ -5,6 +5,7 @@
 #include "updaterlog.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHash>
 
 using namespace Qt::StringLiterals;
@@ -189,9 +190,17 @@ void QTftp::buildFileList(const QUrl &filesFolder)
     m_listedDigests.clear();
     for (const Firmware::Image &image : images.images)
         m_listedDigests.insert(image.name, image.sha256);
-    setStatus(listingSummary(listing, displayPath(listedFolder), images.refusalNote));
+    // A mistyped path from a dialog is no folder at all, not an empty one.
+    setStatus(folderExists(listedFolder)
+                  ? listingSummary(listing, displayPath(listedFolder), images.refusalNote)
+                  : u"There is no folder %1"_s.arg(displayPath(listedFolder)));
     setRunText({});
     setRunState(Idle);
+}
+
+bool QTftp::folderExists(const QUrl &folder)
+{
+    return folder.isLocalFile() && QFileInfo(folder.toLocalFile()).isDir();
 }
 
 QString QTftp::displayPath(const QUrl &folder)

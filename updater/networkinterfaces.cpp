@@ -2,6 +2,7 @@
 
 #include "qtftp.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QNetworkInterface>
 #include <QSettings>
@@ -30,7 +31,11 @@ InterfaceList systemInterfaces()
     InterfaceList interfaces;
     const QList<QNetworkInterface> all = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &netIf : all) {
-        InterfaceInfo info {netIf.name(), netIf.humanReadableName(), {}};
+        InterfaceInfo info {
+            netIf.name(),
+            netIf.humanReadableName(),
+            {},
+            netIf.flags().testFlags(QNetworkInterface::IsUp | QNetworkInterface::IsRunning)};
         const QList<QNetworkAddressEntry> entries = netIf.addressEntries();
         for (const QNetworkAddressEntry &entry : entries)
             info.addresses.append(entry.ip());
@@ -59,6 +64,23 @@ QString systemNameOf(const InterfaceList &interfaces, const QString &humanReadab
             return info.name;
     }
     return {};
+}
+
+int reachingEntryIndex(const InterfaceList &interfaces, const QStringList &entries)
+{
+    for (const InterfaceInfo &info : interfaces) {
+        if (!info.up)
+            continue;
+        for (const QHostAddress &address : info.addresses) {
+            if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback()) {
+                const qsizetype index = entries.indexOf(
+                    info.humanReadableName + interfaceEntrySeparator + address.toString());
+                if (index >= 0)
+                    return int(index);
+            }
+        }
+    }
+    return 0;
 }
 
 int entryIndexOf(const InterfaceList &interfaces, const QStringList &entries,
@@ -118,6 +140,47 @@ void QTftp::saveFolder(const QUrl &folder)
         return;
     QSettings settings;
     settings.setValue(savedFolderKey, folder.toLocalFile());
+}
+
+int QTftp::preferredInterfaceIndex()
+{
+    const InterfaceList interfaces = systemInterfaces();
+    const QString saved = loadNetoworkIf();
+    const bool remembered
+        = std::any_of(interfaces.cbegin(), interfaces.cend(),
+                      [&](const InterfaceInfo &info) { return info.name == saved; });
+    return remembered ? entryIndexOf(interfaces, m_ifsList, saved)
+                      : reachingEntryIndex(interfaces, m_ifsList);
+}
+
+void QTftp::refreshInterfaces()
+{
+    setIfsList(interfaceEntries(systemInterfaces()));
+}
+
+QUrl QTftp::chooseFolder(const QUrl &folder)
+{
+    // Qt Quick's dialog leaves the separator of a typed path at its end.
+    QUrl chosen = folder.isLocalFile() ? QUrl::fromLocalFile(QDir::cleanPath(folder.toLocalFile()))
+                                       : folder;
+    saveFolder(chosen);
+    buildFileList(chosen);
+    return chosen;
+}
+
+QUrl QTftp::restoreFolder()
+{
+    const QString saved = QSettings().value(savedFolderKey).toString();
+    if (saved.isEmpty())
+        return {};
+    if (!QFileInfo(saved).isDir()) {
+        setStatus(u"The folder chosen last is gone: %1. Open a folder to begin"_s.arg(
+            QDir::toNativeSeparators(saved)));
+        return {};
+    }
+    QUrl folder = QUrl::fromLocalFile(saved);
+    buildFileList(folder);
+    return folder;
 }
 
 QUrl QTftp::startFolder()

@@ -12,6 +12,7 @@ struct InterfaceInfo
     QString name; // system name, the remembered key ("eth0", a GUID on Windows)
     QString humanReadableName; // what the user sees ("Ethernet 2")
     QList<QHostAddress> addresses; // in the order of the interface's address entries
+    bool up = true; // running: a cable plugged in, a link established
 };
 using InterfaceList = QList<InterfaceInfo>;
 
@@ -30,6 +31,10 @@ QStringList interfaceEntries(const InterfaceList &interfaces);
 // System name of the first interface whose human-readable name is humanReadableName (exact,
 // case counting); empty when there is none.
 QString systemNameOf(const InterfaceList &interfaces, const QString &humanReadableName);
+
+// Position in entries of the first address that can reach a transmitter: of an interface that is
+// up, not in the loopback range; 0 when there is none.
+int reachingEntryIndex(const InterfaceList &interfaces, const QStringList &entries);
 
 // Position in entries of the interface remembered by its system name: 0 when no interface bears
 // that name, -1 when it has no entry, else the first entry whose name part is exactly its

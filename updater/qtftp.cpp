@@ -6,9 +6,14 @@
 #include <QMetaObject>
 #include <QThread>
 
+using namespace Qt::StringLiterals;
+
 namespace {
-// How often the window's progress bar moves during an upload: 50 times a second.
-constexpr int progressSampleIntervalMs = 20;
+// How often the window's progress bar moves during an upload: 25 times a second, smooth to the
+// eye; each move redraws the window, which a run through the window pays for on a busy CPU.
+constexpr int progressSampleIntervalMs = 40;
+// A device that has not answered for this long is waited for, and the run's line says so.
+constexpr qint64 silenceShownAfterMs = 1000;
 } // namespace
 
 QTftp::QTftp(QObject *parent)
@@ -106,6 +111,7 @@ void QTftp::reportStatus(const QString &status)
         if (progressTimer.isActive()) {
             progressTimer.stop();
             publishTransferProgress();
+            showWaiting(0);
         }
         setStatus(status);
     });
@@ -130,18 +136,44 @@ void QTftp::reportFileProgress(int progress)
         deliverToObjectThread([this] {
             m_fileProgress = 0;
             emit fileProgressChanged(m_fileProgress);
+            sinceProgress.start();
             progressTimer.start();
         });
     }
 }
 
+// The next block goes out only once the device acknowledged the last: progress that stands
+// still means the device is silent.
 void QTftp::publishTransferProgress()
 {
     const int progress = transferProgress.load(std::memory_order_relaxed);
-    if (progress == m_fileProgress)
+    if (progress == m_fileProgress) {
+        showWaiting(sinceProgress.elapsed());
         return;
+    }
+    sinceProgress.start();
+    showWaiting(0);
     m_fileProgress = progress;
     emit fileProgressChanged(m_fileProgress);
+}
+
+void QTftp::showWaiting(qint64 silentMs)
+{
+    if (m_runFileText.isEmpty())
+        return;
+    setRunText(silentMs < silenceShownAfterMs
+                   ? m_runFileText
+                   : u"%1; waiting for the device to answer (%2 s)"_s.arg(
+                       m_runFileText, QString::number(silentMs / 1000)));
+}
+
+void QTftp::stopUpdate()
+{
+    if (m_runState != Running)
+        return;
+    cancelUpdate();
+    m_runFileText += u"; stopping after the current block"_s;
+    setRunText(m_runFileText);
 }
 
 void QTftp::reportLocalPort(quint16 port)

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "upload.h"
 #include "firmwarefile.h"
+#include "upload.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QHash>
 #include <QObject>
@@ -14,7 +15,6 @@
 #include <QUrl>
 
 #include <atomic>
-
 
 // The one object behind the window: the remembered choices, the firmware list of the chosen
 // folder, the update run and the TFTP upload of each file (done by Tftp::Upload).
@@ -40,6 +40,7 @@ class QTftp : public QObject
     Q_PROPERTY(QString updaterVersion READ updaterVersion NOTIFY updaterVersionChanged)
     Q_PROPERTY(RunState runState READ runState NOTIFY runStateChanged)
     Q_PROPERTY(QString runText READ runText NOTIFY runTextChanged)
+    Q_PROPERTY(int acceptedErrorCount READ acceptedErrorCount NOTIFY runStateChanged)
 
 public:
     // Where the update run stands: Idle after a listing, Running from startUpdate to
@@ -74,6 +75,9 @@ public:
     // During a run the file going out ("File 2 of 3: NAME"), after it what became of the run;
     // empty after a listing.
     [[nodiscard]] QString runText() const { return m_runText; }
+    // How many ERROR replies the current or last run took as received: a complete run with any
+    // is not a clean one.
+    [[nodiscard]] int acceptedErrorCount() const { return int(m_acceptedErrors.size()); }
 
     // fileselection.cpp
     // Lists the firmware files of a folder, in sending order, as the next run's file list, and
@@ -81,6 +85,8 @@ public:
     Q_INVOKABLE void buildFileList(const QUrl &filesFolder);
     // A folder as the system writes its path ("/home/tech/fw", "C:\\fw"); other URLs as text.
     Q_INVOKABLE static QString displayPath(const QUrl &folder);
+    // Whether the URL names a folder on this machine that is there now.
+    [[nodiscard]] static bool folderExists(const QUrl &folder);
     // The .bin names of the last listed folder, in any letter case, that no firmware name
     // matches: a run leaves them out.
     [[nodiscard]] QStringList unmatchedImages() const { return m_unmatchedImages; }
@@ -102,6 +108,8 @@ public:
     // Asks the running update to stop: the current upload ends after its next reply (so within
     // one reply wait) and no further file is sent. Safe from any thread; startUpdate clears it.
     void cancelUpdate() { cancelRequested.store(true); }
+    // The window's Stop: cancels the running update and says on the run's line that it stops.
+    Q_INVOKABLE void stopUpdate();
     // Starts the upload of one file (or of the end marker "done") on the thread pool.
     Q_INVOKABLE bool sendFile(const QUrl &fileUrl);
     // networkinterfaces.cpp
@@ -122,6 +130,16 @@ public:
     Q_INVOKABLE static QString addressProblem(const QString &typed);
     // The address the current or last upload's write request went to; empty before any.
     [[nodiscard]] QString deviceAddress() const { return m_deviceAddress; }
+    // The folder accepted in the dialog, without a trailing separator: remembered and listed.
+    Q_INVOKABLE QUrl chooseFolder(const QUrl &folder);
+    // At start: lists the remembered folder and returns it; empty when none was remembered or
+    // it has gone, which the status line then says.
+    Q_INVOKABLE QUrl restoreFolder();
+    // Reads the machine's interfaces again, for an adapter plugged in since the list was read.
+    Q_INVOKABLE void refreshInterfaces();
+    // The entry to select when no remembered interface is found: the first of an interface that
+    // is up with an address other than loopback, as that is what reaches a transmitter.
+    Q_INVOKABLE int preferredInterfaceIndex();
 
     // upload.cpp: the object's side of one upload.
     // Uploads one file to the device by TFTP; blocks until the device took it or the transfer
@@ -193,6 +211,10 @@ private:
                                                       const QByteArray &fileData) const;
     // Runs one upload on this thread, its reports handed to the object's thread.
     bool runUpload(const Tftp::Upload::Request &request);
+    // The run's line for the current upload, with how long the device has been silent.
+    void showWaiting(qint64 silentMs);
+    // For a run that ended unable to send: which interface it sent from.
+    [[nodiscard]] QString interfaceHint() const;
     // qtftp.cpp
     // Status updates written here, on the object's thread.
     void setStatus(const QString &status);
@@ -232,6 +254,9 @@ private:
     // What the run has shown the window, and what the device took in it.
     RunState m_runState = Idle;
     QString m_runText;
+    QString m_runFileText; // the run's line for the current upload, without the waiting note
+    // Since the current upload last moved on; the progress samples read it.
+    QElapsedTimer sinceProgress;
     QStringList m_unmatchedImages;
     QList<AcceptedError> m_acceptedErrors;
     bool m_runSentAnything = false;

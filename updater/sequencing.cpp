@@ -2,6 +2,7 @@
 #include "fileselection.h"
 #include "firmwarefile.h"
 #include "handover.h"
+#include "networkinterfaces.h"
 #include "qtftp.h"
 #include "updaterlog.h"
 
@@ -46,9 +47,11 @@ void QTftp::startUpdateWith(const Firmware::ImageSet &images)
     }
     // "done" alone would tell the device that an update it never received is complete.
     if (images.images.isEmpty()) {
-        setStatus(listedFolder.isEmpty() ? u"No folder listed: nothing was sent"_s
-                                         : u"No firmware files in %1: nothing was sent"_s.arg(
-                                             displayPath(listedFolder)));
+        setStatus(
+            listedFolder.isEmpty() ? u"No folder listed: nothing was sent"_s
+                : !folderExists(listedFolder)
+                ? u"There is no folder %1: nothing was sent"_s.arg(displayPath(listedFolder))
+                : u"No firmware files in %1: nothing was sent"_s.arg(displayPath(listedFolder)));
         endRun();
         return;
     }
@@ -63,14 +66,16 @@ void QTftp::sendNextFile()
         endRun();
     } else if (fileIndex < fileCount) {
         const Firmware::Image &image = m_runImages.images.at(fileIndex);
-        setRunText(u"File %1 of %2: %3"_s.arg(QString::number(fileIndex + 1),
-                                              QString::number(fileCount), image.name));
+        m_runFileText = u"File %1 of %2: %3"_s.arg(QString::number(fileIndex + 1),
+                                                   QString::number(fileCount), image.name);
+        setRunText(m_runFileText);
         const QUrl url = QUrl::fromLocalFile(image.path);
         logUpload(url);
         startUpload(url, image.bytes);
     } else if (fileIndex == fileCount) {
-        setRunText(fileCount == 1 ? u"1 file sent, now done"_s
-                                  : u"All %1 files sent, now done"_s.arg(fileCount));
+        m_runFileText = fileCount == 1 ? u"1 file sent, now done"_s
+                                       : u"All %1 files sent, now done"_s.arg(fileCount);
+        setRunText(m_runFileText);
         const QUrl url(endMarker, QUrl::TolerantMode);
         logUpload(url);
         startUpload(url, std::make_shared<const QByteArray>());
@@ -108,9 +113,9 @@ void QTftp::startUpload(const QUrl &fileUrl, std::shared_ptr<const QByteArray> b
     m_runSentAnything = true;
     // The request is made here, on the object's thread; the task reads no member of the object.
     // Its bytes are shared with every other upload of the run's image, and held to the task's end.
-    futureWatcher.setFuture(
-        HandOver::run(QThreadPool::globalInstance(),
-                      [this, request = uploadRequest(fileName, *bytes)] { return runUpload(request); }));
+    futureWatcher.setFuture(HandOver::run(
+        QThreadPool::globalInstance(),
+        [this, request = uploadRequest(fileName, *bytes)] { return runUpload(request); }));
 }
 
 bool QTftp::refuseFile(const QString &status)
@@ -146,13 +151,19 @@ void QTftp::endRun()
 {
     const qsizetype fileCount = m_runImages.images.size();
     const bool complete = fileIndex > fileCount;
+    m_runFileText.clear();
     QString result;
     if (complete) {
+        // An ERROR taken as received is a warning even in a complete run: it says so first.
+        const QString warnings = m_acceptedErrors.isEmpty()
+            ? QString()
+            : u" with %1"_s.arg(counted(m_acceptedErrors.size(), u"warning"_s));
         // A name typed: the address it led to, too.
         QString device = readDeviceAddress(m_remoteAddress).text;
         if (!m_deviceAddress.isEmpty() && m_deviceAddress != device)
             device += u" (%1)"_s.arg(m_deviceAddress);
-        result = u"Update complete: %1 and done sent to %2"_s.arg(counted(fileCount, u"file"_s), device);
+        result = u"Update complete%1: %2 and done sent to %3"_s.arg(
+            warnings, counted(fileCount, u"file"_s), device);
     } else if (!m_runSentAnything) {
         result = u"Update NOT complete: nothing was sent"_s;
     } else {
@@ -161,9 +172,10 @@ void QTftp::endRun()
                                           QString::number(fileCount),
                                           m_runImages.images.at(fileIndex).name)
             : u"done"_s;
-        result = u"Update NOT complete: stopped at %1; %2 had been sent"_s.arg(
-            stop,
+        result = u"Update NOT complete: %1 at %2; %3 had been sent"_s.arg(
+            cancelRequested.load() ? u"stopped on request"_s : u"stopped"_s, stop,
             fileIndex == 0 ? u"no file"_s : counted(qMin(fileIndex, int(fileCount)), u"file"_s));
+        result += interfaceHint();
     }
     for (const AcceptedError &accepted : std::as_const(m_acceptedErrors)) {
         result += u"; %1 was answered with ERROR %2 \"%3\" after %4 bytes, taken as received"_s.arg(
@@ -173,6 +185,21 @@ void QTftp::endRun()
     setRunText(result);
     setRunState(complete ? Complete : Incomplete);
     emit updateCompleted();
+}
+
+QString QTftp::interfaceHint() const
+{
+    // The system refused to send: mostly a transmitter on another network than the interface.
+    if (!m_errorString.startsWith(u"Did not send packet to host"_s))
+        return {};
+    QString name = m_localAddress;
+    for (const InterfaceInfo &info : systemInterfaces()) {
+        if (info.addresses.contains(QHostAddress(m_localAddress))) {
+            name = info.humanReadableName + interfaceEntrySeparator + m_localAddress;
+            break;
+        }
+    }
+    return u". Sent from %1: is the transmitter reachable from this interface?"_s.arg(name);
 }
 
 void QTftp::setRunText(const QString &text)

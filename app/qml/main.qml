@@ -8,24 +8,38 @@ ApplicationWindow {
     id: app
     objectName: "app"
     visible: true
+    // The default and the smallest size follow from what the window shows: the toolbar's buttons
+    // clear of the logo, the form, and the run's line and the status whole in as many lines as
+    // they take at the window's width (two at least, so that the window rarely needs to grow).
     width: 640
-    height: 280
-    // Small enough for any screen, large enough that the toolbar's buttons stay clear of the
-    // logo and the whole form fits between the toolbars. It does not change with the texts: the
-    // long ones wrap into the two lines kept for them, or are elided.
     minimumWidth: Math.ceil(Math.max(toolBar.leftPadding + toolButtons.implicitWidth
                                      + 2 * logo.anchors.margins + logo.width + toolBar.rightPadding,
                                      gridLayout.implicitWidth + 2 * gridLayout.anchors.margins))
     minimumHeight: Math.ceil(toolBar.implicitHeight + statusBar.implicitHeight
                              + gridLayout.implicitHeight + 2 * gridLayout.anchors.margins)
+    // A longer outcome makes the window taller rather than hiding a part of it.
+    onMinimumHeightChanged: {
+        if (app.height < app.minimumHeight)
+            app.height = app.minimumHeight
+    }
+    Component.onCompleted: {
+        app.height = app.minimumHeight
+        // The folder chosen last, as if just chosen; said on the status line when it is gone.
+        const remembered = qtftp.restoreFolder()
+        if (String(remembered) !== "")
+            app.showFolder(remembered)
+    }
     title: qsTr("Tessaline Transmitter Update Tool")
 
     readonly property bool running: qtftp.runState === QTftp.Running
+    // Dark themes need a light plate behind the black logo. Known by the text's colour, which
+    // every style sets (Universal, for one, leaves the palette as it is).
+    readonly property bool dark: statusLabel.color.hslLightness > 0.5
     // The chosen folder as a URL, which is what the listing takes; the form shows it as a path.
     property url folder
 
-    // A run may not be left half-way: no closing or quitting until it has ended, and the
-    // technician is told why.
+    // A run is not left under way: no closing or quitting until it has ended or been stopped,
+    // and the technician is told so.
     onClosing: (close) => {
         close.accepted = !app.running
         if (app.running)
@@ -55,6 +69,8 @@ ApplicationWindow {
                 icon.height: 24
                 icon.color: palette.buttonText
                 action: openAction
+                Accessible.name: openAction.text
+                Accessible.onPressAction: openAction.trigger()
             }
             ToolButton {
                 objectName: "aboutButton"
@@ -63,6 +79,8 @@ ApplicationWindow {
                 icon.height: 24
                 icon.color: palette.buttonText
                 action: aboutAction
+                Accessible.name: aboutAction.text
+                Accessible.onPressAction: aboutAction.trigger()
             }
             ToolSeparator {}
             ToolButton {
@@ -73,9 +91,18 @@ ApplicationWindow {
                 icon.height: 24
                 icon.color: palette.buttonText
                 action: quitAction
+                Accessible.name: quitAction.text
+                Accessible.onPressAction: quitAction.trigger()
             }
         }
 
+        Rectangle {
+            anchors.fill: logo
+            anchors.margins: -3
+            radius: 3
+            color: "white"
+            visible: app.dark
+        }
         // Without a width of its own it takes the width of the picture scaled to its height.
         Image {
             id: logo
@@ -126,56 +153,42 @@ ApplicationWindow {
         parent: quitButton
         y: quitButton.height + 4
         timeout: 5000
-        text: qsTr("An update is running: the tool can be closed once it has ended")
+        text: qsTr("An update is running: press Stop first, then the tool can be closed")
     }
 
     // Texts from outside (the device's error text, file and folder names) are shown as plain
     // text: as markup they could fake a message or make the window fetch from any address.
-    // A long status (the listing names every file) takes a second line; what still does not fit
-    // shows whole on hover.
+    // The status shows whole, in as many lines as it takes; a screen reader follows it.
     footer: ToolBar {
         id: statusBar
-        contentHeight: Math.ceil(2 * textMetrics.lineSpacing)
+        objectName: "statusBar"
+        // Named by the status, so that a screen reader hears each change of it.
+        Accessible.name: statusLabel.text
+        contentHeight: Math.max(2 * Math.ceil(textMetrics.lineSpacing), statusLabel.implicitHeight)
         Label {
             id: statusLabel
             objectName: "statusLabel"
-            anchors.fill: parent
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.verticalCenter: parent.verticalCenter
             anchors.leftMargin: 16
             anchors.rightMargin: 16
             text: qtftp.errorString
             textFormat: Text.PlainText
-            wrapMode: Text.Wrap
-            maximumLineCount: 2
-            elide: Text.ElideRight
+            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             horizontalAlignment: Text.AlignLeft
-            verticalAlignment: Text.AlignVCenter
-
-            HoverHandler {
-                id: statusHover
-            }
-            ToolTip {
-                visible: statusHover.hovered && statusLabel.truncated
-                width: Math.min(statusLabel.implicitWidth + leftPadding + rightPadding,
-                                app.width - 2 * margins)
-                // The style's tool tip takes markup; the status may carry a device's text.
-                contentItem: Label {
-                    text: statusLabel.text
-                    textFormat: Text.PlainText
-                    wrapMode: Text.Wrap
-                }
-            }
+            Accessible.name: statusLabel.text
         }
     }
 
-    // Texts of any length (folder, interface, the run's line) take the room there is, elided or
-    // wrapped; they leave the window's minimum width alone.
+    // Rows as the eye reads them, and Tab follows: folder, interface, address, Start and Stop
+    // with the bar, then the run's line across the whole width.
     GridLayout {
         id: gridLayout
         objectName: "gridLayout"
         anchors.fill: parent
         anchors.margins: 16
         visible: false
-        enabled: !app.running
         columns: 2
 
         Label {
@@ -190,7 +203,9 @@ ApplicationWindow {
             horizontalAlignment: Text.AlignLeft
             Layout.fillWidth: true
             Layout.preferredWidth: 0
-            elide: Text.ElideMiddle
+            // A long path shows whole, over as many lines as it needs.
+            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            Accessible.name: qsTr("Selected folder: %1").arg(selectedFolderLabel.text)
         }
 
         Label {
@@ -201,8 +216,10 @@ ApplicationWindow {
             id: interfaceList
             objectName: "interfaceList"
             model: qtftp.ifsList
+            enabled: !app.running
             Layout.fillWidth: true
             Layout.preferredWidth: 0
+            Accessible.name: qsTr("Network interface")
             // Interface names are the system's, and a user may name an interface anything: the
             // list shows them as plain text too (the style's own delegate takes markup).
             delegate: ItemDelegate {
@@ -219,11 +236,16 @@ ApplicationWindow {
                     verticalAlignment: Text.AlignVCenter
                 }
             }
-            currentIndex: qtftp.savedInterfaceIndex()
+            currentIndex: qtftp.preferredInterfaceIndex()
             onCurrentTextChanged: {
                 const parts = currentText.split(" -- ")
                 qtftp.saveNetworkIf(parts[0])
                 qtftp.setLocalAddress(parts[1])
+            }
+            // An adapter plugged in since the list was read shows up when the list opens.
+            Connections {
+                target: interfaceList.popup
+                function onAboutToShow() { app.refreshInterfaces() }
             }
         }
 
@@ -235,7 +257,11 @@ ApplicationWindow {
             id: addressField
             objectName: "addressField"
             text: qtftp.loadNetworkAddr()
+            enabled: !app.running
             mouseSelectionMode: TextField.SelectCharacters
+            // As wide as the form: a style's narrow field would show a part of the address.
+            Layout.fillWidth: true
+            Accessible.name: qsTr("Ip Address or Hostname")
             onTextChanged: {
                 qtftp.saveNetworkAddr(text)
                 qtftp.setRemoteAddress(text)
@@ -243,44 +269,58 @@ ApplicationWindow {
             onAccepted: app.start()
         }
 
-        Button {
-            id: startButton
-            objectName: "startButton"
-            text: qsTr("Start")
-            enabled: addressField.text.trim() !== ""
-            onClicked: app.start()
+        RowLayout {
+            Button {
+                id: startButton
+                objectName: "startButton"
+                text: qsTr("Start")
+                enabled: !app.running && addressField.text.trim() !== ""
+                onClicked: app.start()
+                Accessible.name: startButton.text
+                Accessible.onPressAction: startButton.clicked()
+            }
+            // Ends the run after the block under way: nothing more is sent, and no "done".
+            Button {
+                id: stopButton
+                objectName: "stopButton"
+                text: qsTr("Stop")
+                enabled: app.running
+                onClicked: qtftp.stopUpdate()
+                Accessible.name: stopButton.text
+                Accessible.onPressAction: stopButton.clicked()
+            }
         }
-        // Full once the whole update went through; red when the run stopped short (a run ends
-        // with the form enabled again, so the disabled look stays the style's).
+        // Full once the whole update went through, amber when an image's ERROR was taken as
+        // received, red when the run stopped short.
         ProgressBar {
             id: progressBar
             objectName: "progressBar"
             Layout.fillWidth: true
             readonly property bool complete: qtftp.runState === QTftp.Complete
-            readonly property bool stoppedShort: qtftp.runState === QTftp.Incomplete
+            readonly property color fill: qtftp.runState === QTftp.Incomplete ? "firebrick"
+                : progressBar.complete && qtftp.acceptedErrorCount > 0 ? "darkorange"
+                : app.palette.active.highlight
             from: 0
             to: progressBar.complete ? 1 : qtftp.fileSize
             value: progressBar.complete ? 1 : qtftp.fileProgress
-            palette.active.highlight: progressBar.stoppedShort ? "firebrick"
-                                                               : app.palette.active.highlight
-            palette.inactive.highlight: progressBar.stoppedShort ? "firebrick"
-                                                                 : app.palette.inactive.highlight
+            palette.active.highlight: progressBar.fill
+            palette.inactive.highlight: progressBar.fill
+            Accessible.name: qsTr("Progress of the file being sent")
         }
 
+        // What the run is doing, then what became of it: whole, over the form's width.
         Label {
+            id: runLabel
             objectName: "runLabel"
-            Layout.row: 4
-            Layout.column: 1
+            Layout.columnSpan: 2
             Layout.fillWidth: true
             Layout.preferredWidth: 0
-            Layout.preferredHeight: Math.ceil(2 * textMetrics.lineSpacing)
+            Layout.minimumHeight: 2 * Math.ceil(textMetrics.lineSpacing)
             verticalAlignment: Text.AlignTop
             text: qtftp.runText
             textFormat: Text.PlainText
-            color: app.palette.windowText // legible while the form is disabled for the run
-            wrapMode: Text.Wrap
-            maximumLineCount: 2
-            elide: Text.ElideRight
+            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+            Accessible.name: runLabel.text
         }
     }
 
@@ -300,7 +340,8 @@ ApplicationWindow {
 
     // A new dialog for every opening: once shown, Qt's dialog keeps the folder it was left in
     // and ignores currentFolder, so a second opening would miss the remembered folder.
-    property FolderDialog openDialog: null
+    // The dialog of the component below, with its own properties and choice().
+    property var openDialog: null
 
     function openFolderDialog() {
         if (openDialog) {
@@ -318,20 +359,55 @@ ApplicationWindow {
             id: folderDialog
             objectName: "openDialog"
             title: qsTr("Please choose a folder")
-            // Qt Quick's own dialog selects nothing in a folder without subfolders (and on
-            // entering one) and then keeps Open greyed: the folder shown is the choice.
+            // Qt Quick's own dialog selects the first subfolder by itself as it enters a folder
+            // that has any, and nothing in one that has none (keeping Open greyed). Neither is the
+            // technician's choice: Open then chooses the folder shown. A selection that comes
+            // within moments of entering is the dialog's own; no hand is that quick.
+            property double enteredAt: Date.now()
+            property string shownFolder: String(folderDialog.currentFolder)
+            property url automaticChoice
+            onCurrentFolderChanged: {
+                if (String(folderDialog.currentFolder) === folderDialog.shownFolder)
+                    return
+                folderDialog.shownFolder = String(folderDialog.currentFolder)
+                folderDialog.enteredAt = Date.now()
+                folderDialog.automaticChoice = ""
+            }
             onSelectedFolderChanged: {
-                if (String(folderDialog.selectedFolder) === "")
+                const selected = String(folderDialog.selectedFolder)
+                if (selected === "")
                     folderDialog.selectedFolder = folderDialog.currentFolder
+                else if (Date.now() - folderDialog.enteredAt < 300
+                         && selected !== String(folderDialog.currentFolder))
+                    folderDialog.automaticChoice = folderDialog.selectedFolder
+                else if (selected !== String(folderDialog.automaticChoice))
+                    folderDialog.automaticChoice = ""
+            }
+            function choice(): url {
+                return String(folderDialog.automaticChoice) !== ""
+                        && folderDialog.selectedFolder === folderDialog.automaticChoice
+                    ? folderDialog.currentFolder : folderDialog.selectedFolder
             }
         }
     }
 
     function folderChosen() {
-        app.folder = openDialog.selectedFolder
-        qtftp.saveFolder(app.folder)
-        qtftp.buildFileList(app.folder)
+        app.showFolder(qtftp.chooseFolder(openDialog.choice()))
+    }
+
+    // The form for a listed folder; the next keystroke is the device's address.
+    function showFolder(folder: url) {
+        app.folder = folder
         gridLayout.visible = true
+        addressField.forceActiveFocus()
+    }
+
+    // The list as the machine has it now, the chosen entry kept where it still exists.
+    function refreshInterfaces() {
+        const chosen = interfaceList.currentText
+        qtftp.refreshInterfaces()
+        const kept = interfaceList.find(chosen)
+        interfaceList.currentIndex = kept >= 0 ? kept : qtftp.preferredInterfaceIndex()
     }
 
     // In the dialog Qt Quick draws itself (where the desktop has none), Enter on a typed path
@@ -353,18 +429,37 @@ ApplicationWindow {
         modal: true
         // Centred over the window rather than at its top-left corner, where it covered the toolbar.
         anchors.centerIn: Overlay.overlay
+        onOpened: aboutCloseButton.forceActiveFocus()
 
         ColumnLayout {
             spacing: 16
 
             Image {
                 source: "qrc:/Brindlemoor.png"
+                Rectangle {
+                    z: -1
+                    anchors.fill: parent
+                    anchors.margins: -3
+                    radius: 3
+                    color: "white"
+                    visible: app.dark
+                }
             }
             Label {
                 Layout.fillWidth: true
                 horizontalAlignment: Text.AlignHCenter
                 text: "Version " + qtftp.updaterVersion + "\n\n"
                       + qsTr("Copyright © 2026 Brindlemoor Ltd.\nAll rights reserved.")
+            }
+        }
+        footer: DialogButtonBox {
+            Button {
+                id: aboutCloseButton
+                objectName: "aboutCloseButton"
+                text: qsTr("Close")
+                onClicked: aboutDialog.close()
+                Accessible.name: aboutCloseButton.text
+                Accessible.onPressAction: aboutCloseButton.clicked()
             }
         }
     }

@@ -1,13 +1,15 @@
 // Shows the program's window in one state for a screenshot, then waits to be stopped.
 //
-//     tstx_windowshot initial|ready|running|complete|stopped|about|folder MARKER_FILE
+//     tstx_windowshot initial|ready|running|complete|stopped|warned|halted|dark|about|folder MARKER
 //
 // Loads "qrc:/main.qml" as the program does and drives the window through its own actions and
-// fields. When the state is on screen it creates MARKER_FILE; scripts/screenshot then grabs the
-// screen and stops it. Settings live in a temporary folder; the only device is a local one on
-// 127.0.0.1. For "running" it answers slowly, so the run is seen in its first file; for
-// "stopped" it refuses the third file half-way. "folder" shows the folder dialog opened in the
-// sample folder, which has no subfolders.
+// fields. When the state is on screen it writes the window's size ("640x280") to MARKER;
+// scripts/screenshot then grabs that part of the screen and stops it. Settings live in a temporary
+// folder; the only device is a local one on 127.0.0.1. For "running" it answers slowly, so the run
+// is seen in its first file; for "stopped" it refuses the third file half-way; for "warned" it
+// refuses the main image, whose ERROR is taken as received; "halted" is a slow run stopped by Stop;
+// "dark" is "complete" in a dark palette. "folder" shows the folder dialog opened in the sample
+// folder, which has no subfolders.
 
 #include "qtftp.h"
 #include "scripteddevice.h"
@@ -59,7 +61,10 @@ void writeSamples(const QString &folder)
 int main(int argc, char *argv[])
 {
     if (argc != 3) {
-        std::fputs("usage: tstx_windowshot initial|ready|running|about MARKER_FILE\n", stderr);
+        std::fputs(
+            "usage: tstx_windowshot initial|ready|running|complete|stopped|warned|halted|dark|"
+            "about|folder MARKER_FILE\n",
+            stderr);
         return 2;
     }
     const QByteArray state = argv[1];
@@ -69,8 +74,18 @@ int main(int argc, char *argv[])
     QTemporaryDir scratch(QDir::tempPath() + u"/tstx-XXXXXX"_s);
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.path() + u"/config"_s));
 
+    // Qt's Universal style in its dark theme, where a black logo would vanish.
+    if (state == "dark") {
+        qputenv("QT_QUICK_CONTROLS_STYLE", "Universal");
+        qputenv("QT_QUICK_CONTROLS_UNIVERSAL_THEME", "Dark");
+    }
     QGuiApplication app(argc, argv);
     setUpApplication();
+    const QString folder = QDir(scratch.path()).filePath(u"Tessaline firmware/2026-03"_s);
+    writeSamples(folder);
+    // The folder chosen last: the window shows it at start, as after choosing it.
+    if (state != "initial")
+        QSettings().setValue(u"savedFolder"_s, folder);
     QQmlApplicationEngine engine;
     engine.load(windowUrl());
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
@@ -78,21 +93,19 @@ int main(int argc, char *argv[])
         return 1;
     window->setPosition(0, 0);
 
-    // Acknowledges every block, slowly for "running"; for "stopped" it refuses block 3 of the
-    // third file as a full disk.
+    // Acknowledges every block, slowly for "running" and "halted"; refuses block 3 of the third
+    // file ("stopped") or of the first, the main image ("warned"), as a full disk.
+    const int refusedFile = state == "stopped" ? 3 : state == "warned" ? 1 : 0;
     int files = 0;
-    ScriptedDevice device([&files, &state](int n, const QByteArray &got) {
+    ScriptedDevice device([&files, refusedFile](int n, const QByteArray &got) {
         files += int(got.startsWith("\0\2"_ba));
-        if (state == "stopped" && files == 3 && got.startsWith("\0\3\0\3"_ba))
+        if (files == refusedFile && got.startsWith("\0\3\0\3"_ba))
             return QByteArrayList {"\0\5\0\3Disk full\0"_ba};
         return ScriptedDevice::acknowledge(n, got);
     });
-    device.delayMs = state == "running" ? 10 : 0;
-    const QString folder = QDir(scratch.path()).filePath(u"Tessaline firmware/2026-03"_s);
-    writeSamples(folder);
+    device.delayMs = state == "running" || state == "halted" ? 10 : 0;
     if (state == "folder") {
-        QSettings().setValue(u"savedFolder"_s, folder); // where the dialog opens
-        trigger(engine, "openAction");
+        trigger(engine, "openAction"); // opens where the folder was chosen last
     } else if (state != "initial") {
         // The technician's steps: loopback, the device's address, the sample folder.
         const QStringList entries = item(engine, "qtftp")->property("ifsList").toStringList();
@@ -103,25 +116,28 @@ int main(int argc, char *argv[])
             ->setProperty("currentIndex", int(loopback - entries.cbegin()));
         item(engine, "addressField")->setProperty("text", u"127.0.0.1"_s);
         item(engine, "qtftp")->setProperty("remotePort", device.port());
-        trigger(engine, "openAction");
-        QObject *dialog = item(engine, "openDialog"); // made anew by every opening
-        dialog->setProperty("selectedFolder", QUrl::fromLocalFile(folder));
-        QMetaObject::invokeMethod(dialog, "accept");
     }
-    const auto shown = [&marker] {
+    const auto shown = [&marker, window] {
         QFile file(marker);
-        file.open(QIODevice::WriteOnly);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QByteArray::number(window->width()) + 'x'
+                       + QByteArray::number(window->height()));
     };
-    if (state == "running" || state == "complete" || state == "stopped")
+    const bool runs = state == "running" || state == "complete" || state == "stopped"
+        || state == "warned" || state == "halted" || state == "dark";
+    if (runs)
         QMetaObject::invokeMethod(item(engine, "startButton"), "clicked");
+    if (state == "halted") // Stop, a moment into the first file
+        QTimer::singleShot(
+            1200, [&engine] { QMetaObject::invokeMethod(item(engine, "stopButton"), "clicked"); });
     else if (state == "about")
         trigger(engine, "aboutAction");
-    else if (state != "initial" && state != "ready" && state != "folder")
+    else if (!runs && state != "initial" && state != "ready" && state != "folder")
         qFatal("unknown state \"%s\"", state.constData());
 
     // Give the window time to settle (the run to make some progress, or to end), then tell
     // the script; stop by ourselves should nobody come.
-    if (state == "complete" || state == "stopped") {
+    if (runs && state != "running") {
         QObject::connect(qobject_cast<QTftp *>(item(engine, "qtftp")), &QTftp::updateCompleted,
                          [shown] { QTimer::singleShot(500, shown); });
     } else {
