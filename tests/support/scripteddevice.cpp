@@ -23,10 +23,9 @@ QByteArrayList ScriptedDevice::acknowledge(int, const QByteArray &datagram)
 QStringList ScriptedDevice::requests() const
 {
     QStringList names;
-    for (const QByteArray &got : received) {
+    for (const QByteArray &got : received)
         if (got.startsWith(QByteArrayView("\0\2", 2)))
             names.append(QString::fromLocal8Bit(got.constData() + 2));
-    }
     return names;
 }
 
@@ -35,7 +34,6 @@ void ScriptedDevice::take()
     while (m_socket.hasPendingDatagrams()) {
         const QNetworkDatagram got = m_socket.receiveDatagram();
         peerPort = quint16(got.senderPort());
-        m_peerAddress = got.senderAddress();
         if (recording)
             received.append(got.data());
         for (const QByteArray &answer : m_reply(m_count++, got.data())) {
@@ -44,11 +42,10 @@ void ScriptedDevice::take()
             };
             if (delayMs >= 1) {
                 QTimer::singleShot(qRound(delayMs), &m_socket, send);
-                continue;
-            }
-            if (delayMs > 0)
+            } else {
                 std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(delayMs));
-            send();
+                send();
+            }
         }
     }
 }

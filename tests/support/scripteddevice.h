@@ -20,11 +20,6 @@ public:
     static QByteArrayList acknowledge(int n, const QByteArray &datagram);
 
     [[nodiscard]] quint16 port() const { return m_socket.localPort(); } // 0: not bound
-    // Sends datagram now, to where the latest datagram came from.
-    void send(const QByteArray &datagram)
-    {
-        m_socket.writeDatagram(datagram, m_peerAddress, peerPort);
-    }
     // The file names of the write requests, in the order they came.
     [[nodiscard]] QStringList requests() const;
 
@@ -38,6 +33,5 @@ private:
 
     Reply m_reply;
     QUdpSocket m_socket;
-    QHostAddress m_peerAddress;
     int m_count = 0; // datagrams received
 };
