@@ -1,5 +1,4 @@
-// tstx-update as a technician runs it: a fleet of tftpd-hpa devices and scripted ones on
-// loopback addresses, the listing of a folder, and the usage errors.
+// tstx-update as a technician runs it: fleets on loopback, folder listings, usage errors.
 #include "firmwarefile.h"
 #include "support/testsupport.h"
 
@@ -8,7 +7,6 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QThread>
 
 #include <csignal>
 #include <deque>
@@ -40,17 +38,16 @@ struct Run
     QJsonObject report; // what --report wrote
 };
 
-// Runs the program to its end while this thread's event loop goes on, so a scripted device
-// answers meanwhile; with a report unless the arguments name another. setUp may change the process;
-// a wrapper (a command and its arguments) runs the program.
-Run runProgram(const QStringList &arguments, const std::function<void(QProcess &)> &setUp = {},
-               QStringList wrapper = {})
+// Runs the program to its end while this thread's event loop serves scripted devices; with a
+// report unless the arguments name another; setUp may change the process, a wrapper runs it.
+Run runProgram(
+    const QStringList &arguments, const std::function<void(QProcess &)> &setUp = [](QProcess &) {},
+    QStringList wrapper = {})
 {
     QProcess process;
     QTemporaryDir reportFolder;
     QSignalSpy finished(&process, &QProcess::finished);
-    if (setUp)
-        setUp(process);
+    setUp(process);
     wrapper += QStringList {QStringLiteral(PROGRAM), u"--report"_s, reportFolder.filePath(u"r"_s)};
     const QString command = wrapper.takeFirst();
     process.start(command, wrapper + arguments);
@@ -75,14 +72,12 @@ class TestCli : public QObject
 private slots:
     void initTestCase()
     {
-        // For the runs on a terminal: one that shows colours.
-        qputenv("TERM", "xterm");
+        qputenv("TERM", "xterm"); // for the runs on a terminal: one that shows colours
         qunsetenv("NO_COLOR");
         QByteArray sums;
         for (int i = 0; i < firmware.size(); ++i) {
             QVERIFY(writeFile(folder.filePath(firmware[i]), contents(i)));
-            sums += Firmware::sha256Hex(contents(i)).toLatin1() + "  " + firmware[i].toLatin1()
-                + '\n';
+            sums += (Firmware::sha256Hex(contents(i)) + u"  "_s + firmware[i] + u'\n').toLatin1();
         }
         QVERIFY(writeFile(folder.filePath(u"SHA256SUMS"_s), sums));
         QVERIFY(writeFile(summed.filePath(u"7380-v1.bin"_s), "a"));
@@ -93,8 +88,8 @@ private slots:
         QVERIFY(writeFile(folder.filePath(u"readme.txt"_s), "not sent"));
         QVERIFY(writeFile(folder.filePath(u"7381-V9.BIN"_s), "letter case"));
         QVERIFY(writeFile(tooLarge.filePath(u"7380-v1.bin"_s), {}));
-        QFile image(tooLarge.filePath(u"7465-v1.bin"_s));
-        QVERIFY(image.open(QIODevice::WriteOnly) && image.resize(33553920));
+        QVERIFY(writeFile(tooLarge.filePath(u"7465-v1.bin"_s), {})
+                && QFile::resize(tooLarge.filePath(u"7465-v1.bin"_s), 33553920));
         QVERIFY(writeFile(tooLarge.filePath(u"devices"_s), QByteArray((1 << 20) + 1, ' ')));
         QVERIFY(::mkfifo(QFile::encodeName(empty.filePath(u"fifo"_s)).constData(), 0600) == 0);
         QVERIFY(writeFile(empty.filePath(u"7390-v1.bin"_s), "no pattern's model"));
@@ -150,15 +145,14 @@ private slots:
                 QVERIFY2(server.file(firmware[i]) == contents(i), qPrintable(firmware[i]));
             QCOMPARE(server.file(u"done"_s), QByteArray());
         }
-        const QJsonObject &json = run.report;
-        QCOMPARE(json[u"totals"_s][u"updated"_s].toInt(), 4);
-        QCOMPARE(json[u"totals"_s][u"failed"_s].toInt(), int(withScripted));
-        QCOMPARE(json[u"devices"_s][0][u"filesSent"_s].toInt(), 5);
+        QCOMPARE(run.report[u"totals"_s][u"updated"_s].toInt(), 4);
+        QCOMPARE(run.report[u"totals"_s][u"failed"_s].toInt(), int(withScripted));
+        QCOMPARE(run.report[u"devices"_s][0][u"filesSent"_s].toInt(), 5);
         if (!withScripted)
             return;
         // In order, then "done"; the device's own text reported, escaped, never acting.
         QCOMPARE(scripted.requests(), firmware + QStringList {u"done"_s});
-        const QJsonObject device = json[u"devices"_s][4].toObject();
+        const QJsonObject device = run.report[u"devices"_s][4].toObject();
         QCOMPARE(device[u"filesSent"_s].toInt(), 4);
         QCOMPARE(device[u"status"_s].toString(),
                  u"Protocol Error: 2 "_s + QString::fromLatin1(hostileText));
@@ -228,16 +222,14 @@ private slots:
                     }
                     if (i == 1 && interrupts > 0 && requests.constLast() == firmware[3]
                         && got.startsWith("\0\3\0\2"_ba)) {
-                        // To the main thread: ThreadSanitizer holds a signal for an upload's
-                        // thread until its wait ends.
+                        // To the main thread (ThreadSanitizer holds a signal for an upload's
+                        // thread until its wait ends); a second one as SIGTERM, not merged with
+                        // the first, a third while the report is written; then silent.
                         const auto pid = pid_t(program->processId());
                         ::tgkill(pid, pid, SIGINT);
-                        // A second one, as SIGTERM so the two are not merged, and a third
-                        // within 50 ms while the report is written; then silent until the
-                        // program quits.
                         if (interrupts >= 2 && ::tgkill(pid, pid, SIGTERM) == 0) {
                             for (int more = 2; more < interrupts; ++more) {
-                                QThread::usleep(1000);
+                                ::usleep(1000);
                                 ::tgkill(pid, pid, SIGINT);
                             }
                             return QByteArrayList();
@@ -251,7 +243,6 @@ private slots:
                 i == 0 ? u"127.0.0.1"_s : names.last(), devices.empty() ? 0 : devices[0].port());
             devices.back().delayMs = 20;
         }
-        // A terminal of the given rows.
         const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         QVERIFY(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
         const winsize size {ushort(rows), 60, 0, 0};
@@ -263,11 +254,8 @@ private slots:
                 + names,
             [&](QProcess &process) {
                 program = &process;
-                if (noColour) {
-                    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-                    environment.insert(u"NO_COLOR"_s, u"1"_s);
-                    process.setProcessEnvironment(environment);
-                }
+                if (noColour)
+                    process.setEnvironment(QProcess::systemEnvironment() << u"NO_COLOR=1"_s);
                 if (rows > 0)
                     process.setStandardErrorFile(QString::fromLatin1(::ptsname(terminal)));
             });
@@ -308,8 +296,8 @@ private slots:
                  shown.constData());
     }
 
-    // A report that cannot be written whole: the previous one kept, the reason told, status 1.
-    // On a full file system of the test's own, in a mount namespace.
+    // A report that cannot be written whole (a full disk in a mount namespace of the test's own):
+    // the previous one kept, the reason told, status 1.
     void reportOnFullDisk()
     {
         if (QProcess::execute(u"unshare"_s, {u"-m"_s, u"true"_s}) != 0)
@@ -325,7 +313,8 @@ exit $status)sh"_s;
         const Run run
             = runProgram({u"--port"_s, QString::number(device.port()), u"--report"_s,
                           disk.filePath(u"r"_s), folder.path(), u"127.0.0.2"_s},
-                         {}, {u"unshare"_s, u"-m"_s, u"sh"_s, u"-c"_s, fill, u"sh"_s, disk.path()});
+                         [](QProcess &) {},
+                         {u"unshare"_s, u"-m"_s, u"sh"_s, u"-c"_s, fill, u"sh"_s, disk.path()});
         QCOMPARE(device.requests(), firmware + QStringList {u"done"_s});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains("could not write the report " + disk.filePath(u"r"_s).toUtf8()
@@ -362,11 +351,10 @@ exit $status)sh"_s;
         row("list, no firmware", {u"--list"_s, empty.path()}, 1, "no firmware files", done);
         row("list, an image too large", {u"--list"_s, tooLarge.path()}, 1, "is too large",
             line(0, u"-"_s, u"7380-v1.bin"_s) + line(33553920, u"-"_s, u"7465-v1.bin"_s) + done);
-        row("list, an image not matching SHA256SUMS", {summed.path(), u"--list"_s}, 1,
-            "7380-v1.bin does not match its line in SHA256SUMS\n", copies);
-        row("list, copies of one image", {u"--list"_s, summed.path()}, 1,
-            "7380-v1 (2).bin and 7380-v1.bin look like copies of one image; both are sent, in "
-            "this order",
+        row("list, copies of one image, one not matching SHA256SUMS", {summed.path(), u"--list"_s},
+            1,
+            "7380-v1.bin does not match its line in SHA256SUMS\ntstx-update: 7380-v1 (2).bin and "
+            "7380-v1.bin look like copies of one image; both are sent, in this order",
             copies);
         row("an image not matching SHA256SUMS", {summed.path(), device}, 2,
             "7380-v1.bin does not match its line in SHA256SUMS; nothing was sent");
@@ -396,7 +384,6 @@ exit $status)sh"_s;
             "type 127.0.0.2\n");
         row("device as a URL", {dir, u"http://127.0.0.2"_s}, 2, "without http:// or a port\n");
         // A device node takes the FIFO's path; /dev/null, were it not refused, would be replaced.
-        row("report to a folder", {dir, device, u"--report"_s, dir}, 2, "is not a regular file");
         row("report to a FIFO", {dir, device, u"--report"_s, empty.filePath(u"fifo"_s)}, 2,
             "is not a regular file");
         // The next run would send the report as an image.
