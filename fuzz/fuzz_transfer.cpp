@@ -1,14 +1,9 @@
-// Drives a whole upload (Tftp::Upload, the code a run uses) against a device on 127.0.0.1 whose
-// replies are the fuzz input. The device sends its whole script as soon as the upload's
-// socket is bound; the upload reads one datagram per step as it would in lock-step, so the
-// replies reach every branch of the transfer without a thread or a sleep.
-//
-// Input: one byte choosing the file (bit 0: an ERROR counts as taken; bit 1: the plain QUdpSocket
-// path that platforms without a native one run; the rest: its size), then replies, each as
-// [flags][length][bytes]: flag bit 0 sends the reply from a second port of the device, which the
-// upload follows if it is the first to answer; bit 1 from another host, which the upload must
-// ignore. A final ERROR from both of the device's ports ends any script the upload has not
-// finished by then.
+// Drives a whole upload (Tftp::Upload, as a run uses it) against a device on 127.0.0.1 that sends
+// the fuzz input as its replies, all at once when the upload's socket is bound: the upload reads
+// one datagram per step, so no thread or sleep is needed.
+// Input: one byte (bit 0: an ERROR counts as taken; bit 1: the plain QUdpSocket path; the rest:
+// the file's size), then replies as [flags][length][bytes]: flag bit 0 sends from a second port of
+// the device, bit 1 from another host. A final ERROR from both device ports ends every script.
 #include "packets.h"
 #include "upload.h"
 
@@ -20,12 +15,11 @@ using namespace Qt::StringLiterals;
 namespace {
 struct Harness
 {
-    QUdpSocket ports[3]; // the device's listening port, a second one, and another host's
+    QUdpSocket ports[3]; // the device's listening port, a second one, another host's
     QList<std::pair<int, QByteArray>> script;
 };
 Harness *harness = nullptr;
 
-// Sends the script once the upload's socket is bound; keeps what the upload said last.
 class Device final : public Tftp::Upload::Observer
 {
 public:
@@ -83,10 +77,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                    .replyTimeoutMs = 500, // only a lost script waits
                                    .plainSocketPath = (data[0] & 2) != 0};
     const bool sent = Tftp::Upload(request, device).run();
-    for (QUdpSocket &port : harness->ports) {
+    for (QUdpSocket &port : harness->ports)
         while (port.hasPendingDatagrams())
             port.readDatagram(nullptr, 0);
-    }
     if (sent != (device.status == u"No Error"_s))
         qFatal("the result and the status text disagree: %s", qPrintable(device.status));
     if (device.status.startsWith(u"Sending file"_s))

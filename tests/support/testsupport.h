@@ -39,10 +39,8 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
-// Every test program keeps its settings in a configuration folder of its own, made before main
-// runs and so before the application reads its environment, whether CTest or a developer starts
-// it: the user's own settings are never read or written. Programs it starts inherit the folder.
-// Windows are drawn off screen unless asked otherwise.
+// Every test program, and what it starts, keeps its settings in a folder of its own, made before
+// main runs: the user's own settings are never touched. Windows are drawn off screen by default.
 struct OwnEnvironment
 {
     QTemporaryDir config;
@@ -101,7 +99,6 @@ public:
     ~Tftpd() { m_process.kill(), m_process.waitForFinished(); }
 
     [[nodiscard]] quint16 port() const { return m_port; }
-    // The bytes it stored under name.
     [[nodiscard]] QByteArray file(const QString &name) const
     {
         QFile file(m_folder.filePath(name));
