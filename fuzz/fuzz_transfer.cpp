@@ -70,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Device device;
     Tftp::Upload::Request request {.localAddress = u"127.0.0.1"_s,
                                    .deviceAddress = QHostAddress(QHostAddress::LocalHost),
+                                   .deviceName = {},
                                    .remotePort = harness->ports[0].localPort(),
                                    .fileName = u"7380-v1.0.bin"_s,
                                    .fileData = QByteArray(fileSize, 'x'),

@@ -83,6 +83,8 @@ private slots:
                Exchange {{{ack0, oack}}, oackLater, 2, u"7380KD-v1.bin"_s, 100});
         addRow("OACK again for block 1, one block",
                Exchange {{{oack}, {oack}}, oackLater, 2, u"7380KD-v1.bin"_s, 100});
+        addRow("OACK again for block 1, three blocks",
+               Exchange {{{oack}, {oack}}, oackLater, 2, u"7380KD-v1.bin"_s, 1500});
         const QString duplicate = u"Error on incoming packet number 1 vs expected 2"_s;
         addRow("duplicate ACK", Exchange {{{ack0}, {ack1, ack1}}, duplicate, 3});
         addRow("ERROR", Exchange {{{ack0}, {refusal}}, u"Protocol Error: 2 abc"_s, 2});

@@ -359,29 +359,30 @@ ApplicationWindow {
             id: folderDialog
             objectName: "openDialog"
             title: qsTr("Please choose a folder")
-            // Qt Quick's own dialog selects the first subfolder by itself as it enters a folder
-            // that has any, and nothing in one that has none (keeping Open greyed). Neither is the
-            // technician's choice: Open then chooses the folder shown. A selection that comes
-            // within moments of entering is the dialog's own; no hand is that quick.
-            property double enteredAt: Date.now()
+            // Qt Quick's own dialog selects the first subfolder by itself once it has listed a
+            // folder it enters, and nothing in one that has none (keeping Open greyed). Neither is
+            // the technician's choice: Open then chooses the folder shown. So the first subfolder
+            // selected after entering a folder is the dialog's own, however long the listing took;
+            // any later selection is the technician's.
+            property bool ownChoicePending: true
             property string shownFolder: String(folderDialog.currentFolder)
             property url automaticChoice
             onCurrentFolderChanged: {
                 if (String(folderDialog.currentFolder) === folderDialog.shownFolder)
                     return
                 folderDialog.shownFolder = String(folderDialog.currentFolder)
-                folderDialog.enteredAt = Date.now()
+                folderDialog.ownChoicePending = true
                 folderDialog.automaticChoice = ""
             }
             onSelectedFolderChanged: {
                 const selected = String(folderDialog.selectedFolder)
-                if (selected === "")
+                if (selected === "") {
                     folderDialog.selectedFolder = folderDialog.currentFolder
-                else if (Date.now() - folderDialog.enteredAt < 300
-                         && selected !== String(folderDialog.currentFolder))
-                    folderDialog.automaticChoice = folderDialog.selectedFolder
-                else if (selected !== String(folderDialog.automaticChoice))
-                    folderDialog.automaticChoice = ""
+                } else if (selected !== String(folderDialog.currentFolder)) {
+                    folderDialog.automaticChoice = folderDialog.ownChoicePending
+                            ? folderDialog.selectedFolder : ""
+                    folderDialog.ownChoicePending = false
+                }
             }
             function choice(): url {
                 return String(folderDialog.automaticChoice) !== ""
