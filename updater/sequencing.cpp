@@ -17,10 +17,11 @@ const QString endMarker = u"done"_s;
 
 void QTftp::startUpdate()
 {
-    // Read once, now: a change to the folder during the run changes nothing that is sent.
-    startUpdateWith(fileList.isEmpty()
-                        ? Firmware::ImageSet()
-                        : Firmware::readImages(listedFolder.toLocalFile(), m_listedNames));
+    // Read once, now: a change to the folder during the run changes nothing that is sent. A run
+    // the address refuses reads nothing.
+    const bool sendsNothing = fileList.isEmpty() || !addressProblem(m_remoteAddress).isEmpty();
+    startUpdateWith(sendsNothing ? Firmware::ImageSet()
+                                 : Firmware::readImages(listedFolder.toLocalFile(), m_listedNames));
 }
 
 void QTftp::startUpdateWith(const Firmware::ImageSet &images)
