@@ -57,9 +57,10 @@ QString acceptedErrorsText(const DeviceOutcome &outcome)
     return text;
 }
 
-FleetRun::FleetRun(const QString &localAddress, quint16 port)
+FleetRun::FleetRun(const QString &localAddress, quint16 port, bool resend)
     : m_localAddress(localAddress)
     , m_port(port)
+    , m_resend(resend)
 { }
 
 QString FleetRun::prepare(const QString &folder)
@@ -106,6 +107,7 @@ void FleetRun::startMore()
         tftp->setLocalAddress(m_localAddress);
         tftp->setRemoteAddress(device.outcome.device);
         tftp->setRemotePort(m_port);
+        tftp->setResendOnSilence(m_resend);
         // The size of each upload is reported once its write request went out.
         connect(tftp, &QTftp::fileSizeChanged, this, [this, index] { noteUpload(index); });
         connect(tftp, &QTftp::updateCompleted, this, [this, index] { complete(index); });

@@ -60,7 +60,7 @@ class FleetRun : public QObject
 
 public:
     // Every transmitter is reached from localAddress (empty: the system chooses) at port.
-    FleetRun(const QString &localAddress, quint16 port);
+    FleetRun(const QString &localAddress, quint16 port, bool resend);
 
     // Lists, checks and reads the folder once for all transmitters; the usage error, or an empty
     // text.
@@ -115,6 +115,7 @@ private:
     std::vector<Device> m_devices;
     QString m_localAddress;
     quint16 m_port = 69;
+    bool m_resend = false;
     FirmwareListing m_listing;
     Firmware::ImageSet m_images;
     QList<FirmwareFile> m_files; // of m_images

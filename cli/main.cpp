@@ -132,7 +132,7 @@ int main(int argc, char *argv[])
         !error.isEmpty())
         return usageError(error);
 
-    FleetRun run(options.localAddress, options.port);
+    FleetRun run(options.localAddress, options.port, options.resend);
     if (const QString error = run.prepare(options.folder); !error.isEmpty())
         return usageError(error);
     if (const QString error = readDevices(options); !error.isEmpty())

@@ -32,6 +32,8 @@ const QString description
       "      writes the results as JSON\n"
       "  tstx-update ~/fw --interface eth1 tx-7.example.net\n"
       "      sends from the interface eth1 to a transmitter named tx-7\n"
+      "  tstx-update ~/fw --resend 10.0.0.7\n"
+      "      over a lossy link: packets a transmitter does not answer go again\n"
       "\n"
       "A folder that holds a SHA256SUMS file (sha256sum *.bin > SHA256SUMS)\n"
       "is sent only when every firmware image matches its line in it.\n"
@@ -111,9 +113,16 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
         u"parallel"_s, u"Update up to <n> transmitters at once (default 8)."_s, u"n"_s, u"8"_s);
     const QCommandLineOption report(u"report"_s, u"Also write the summary as JSON to <file>."_s,
                                     u"file"_s);
+    const QCommandLineOption resend(
+        u"resend"_s,
+        u"When a transmitter does not answer in time (a time that follows the round trips "
+        "measured so far), send the last packet again, up to the 10 s that a reply may take. "
+        "For lossy links to transmitters whose TFTP server ignores a block it already has. Off "
+        "by default: some servers (older lwIP ones) write a repeated block twice, which "
+        "corrupts the image."_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Show the updater's debugging output."_s);
     parser.addOptions(
-        {list, devicesFile, interface, localAddress, port, parallel, report, verbose});
+        {list, devicesFile, interface, localAddress, port, parallel, report, resend, verbose});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(u"folder"_s,
@@ -130,6 +139,7 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
         parser.showVersion();
 
     options.verbose = parser.isSet(verbose);
+    options.resend = parser.isSet(resend);
     QStringList positional = parser.positionalArguments();
     options.listOnly = parser.isSet(list);
     if (positional.isEmpty())

@@ -13,6 +13,7 @@ struct Options
     QString localAddress; // empty: the system chooses
     quint16 port = 69;
     int parallel = 8;
+    bool resend = false; // --resend: the last packet again when a transmitter is silent
     QString reportFile;
     bool verbose = false;
 };

@@ -4,6 +4,7 @@
 #include "packets.h"
 #include "support/testsupport.h"
 
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -32,6 +33,9 @@ struct Exchange
     bool flood = false;
     QString local = u"127.0.0.1"_s;
     QString remote = u"127.0.0.1"_s;
+    bool resend = false; // tstx-update --resend
+    QList<int> blocks = {}; // of each datagram the device receives (0: the write request)
+    quint16 port = 0; // where the write request goes; 0: to the device
 };
 
 struct Run
@@ -44,6 +48,7 @@ struct Run
     QString replaceAt = {}; // when its write request comes, every file gets other bytes
     QString sums = {}; // a SHA256SUMS line for each file, a wrong one for this
     QString cancelAt = {}; // the update is cancelled when its write request comes
+    QString cancelAtEnd = {}; // or when its last block comes
     QString refusedAtBlock3 = {}; // the device answers its third block with an ERROR
     QStringList files = {u"7465-v1.bin"_s, u"7380-X-v1.bin"_s, u"7380KD-v1.bin"_s, u"notes.txt"_s};
     QString large = {}; // a file of size bytes; the others have a few thousand
@@ -81,12 +86,50 @@ private slots:
         const QString oackLater = u"Unexpected Packet Received: 6"_s;
         addRow("OACK after ACK 0, one block",
                Exchange {{{ack0, oack}}, oackLater, 2, u"7380KD-v1.bin"_s, 100});
-        addRow("OACK again for block 1, one block",
-               Exchange {{{oack}, {oack}}, oackLater, 2, u"7380KD-v1.bin"_s, 100});
-        addRow("OACK again for block 1, three blocks",
-               Exchange {{{oack}, {oack}}, oackLater, 2, u"7380KD-v1.bin"_s, 1500});
-        const QString duplicate = u"Error on incoming packet number 1 vs expected 2"_s;
-        addRow("duplicate ACK", Exchange {{{ack0}, {ack1, ack1}}, duplicate, 3});
+        addRow("OACK again for block 2",
+               Exchange {{{oack}, {ack1}, {oack}}, oackLater, 3, u"7380KD-v1.bin"_s, 1000});
+        // The device's previous reply again (a server waiting for a late block re-sends it) is
+        // waited past, and gets no block in answer; any other block number ends the upload.
+        addRow("OACK again for block 1, then ACK 1",
+               Exchange {{{oack}, {oack, ack1}}, noError, 2, u"7380KD-v1.bin"_s, 100});
+        addRow("ACK 1 again for block 2, then ACK 2",
+               Exchange {{{ack0}, {ack1}, {ack1, ack1, ack2}}, noError, 3});
+        addRow("ACK 0 for block 2",
+               Exchange {{{ack0}, {ack1}, {ack0}},
+                         u"Error on incoming packet number 0 vs expected 2"_s,
+                         3});
+        addRow(
+            "ACK 0 after an OACK",
+            Exchange {{{oack}, {ack0}}, u"Error on incoming packet number 0 vs expected 1"_s, 2});
+        addRow(
+            "ACK 2 for block 1",
+            Exchange {{{ack0}, {ack2}}, u"Error on incoming packet number 2 vs expected 1"_s, 2});
+        // --resend: the packet the device did not answer goes again, and only that one; a repeated
+        // ACK is still only waited past. The bytes arrive whole, each block once more at most.
+        addRow("resend: DATA 1 unanswered, then ACK 1 twice",
+               Exchange {.script = {{ack0}, {}, {ack1, ack1}, {ack2}},
+                         .status = noError,
+                         .sent = 4,
+                         .resend = true,
+                         .blocks = {0, 1, 1, 2}});
+        addRow("resend: the write request unanswered",
+               Exchange {.script = {{}, {ack0}, {ack1}, {ack2}},
+                         .status = noError,
+                         .sent = 4,
+                         .resend = true,
+                         .blocks = {0, 0, 1, 2}},
+               false);
+        // Nothing listens at the port: the system's port unreachable ends it at once. Told only
+        // through the native path; QUdpSocket alone waits the reply time out.
+        QUdpSocket closed;
+        closed.bind(QHostAddress::LocalHost, 0);
+        const quint16 closedPort = closed.localPort();
+        closed.close();
+        addRow("nothing listening at the port",
+               Exchange {.status = u"No message received from host  Connection refused"_s,
+                         .sent = 0,
+                         .port = closedPort},
+               false);
         addRow("ERROR", Exchange {{{ack0}, {refusal}}, u"Protocol Error: 2 abc"_s, 2});
         addRow("ERROR 258, no zero",
                Exchange {{{ack0}, {"\0\5\1\2Größe"_ba}}, u"Protocol Error: 258 Größe"_s, 2});
@@ -142,7 +185,8 @@ private slots:
             flood.start(100);
         QTftp tftp;
         tftp.setPlainSocketPathForTesting(plain);
-        tftp.setRemotePort(device.port());
+        tftp.setRemotePort(exchange.port ? exchange.port : device.port());
+        tftp.setResendOnSilence(exchange.resend);
         tftp.setLocalAddress(exchange.local);
         tftp.setRemoteAddress(exchange.remote);
         tftp.setReplyTimeoutForTesting(3000);
@@ -171,10 +215,15 @@ private slots:
             HandOver::run(QThreadPool::globalInstance(), [&tftp, name = exchange.name, data] {
                 return tftp.uploadFile(name, data);
             }));
-        if (exchange.status.startsWith(u"No message"_s)) // the bar moves while the device is quiet
+        // The bar moves while the device is quiet.
+        if (exchange.status.startsWith(u"No message"_s) && !exchange.port)
             QTRY_COMPARE_WITH_TIMEOUT(tftp.fileProgress(), Tftp::bytesOnTheWire(1000), 2000);
+        QElapsedTimer clock;
+        clock.start();
         if (finished.isEmpty() && !finished.wait(60000)) // reported after the task's last status
             qFatal("the upload did not end");
+        if (exchange.port)
+            QCOMPARE_LT(clock.elapsed(), 1000);
         QCOMPARE(tftp.errorString(), exchange.status);
         QCOMPARE(upload.result(), exchange.status == noError);
         QCOMPARE(foreign, 0);
@@ -182,11 +231,15 @@ private slots:
         QCOMPARE(device.received.size(), exchange.sent);
         int dataBytes = 0;
         for (qsizetype i = 0; i < device.received.size(); ++i) {
+            const int block = exchange.blocks.isEmpty() ? int(i) : exchange.blocks.value(i);
             QCOMPARE(device.received.at(i),
-                     i == 0 ? "\0\2"_ba + exchange.name.toLocal8Bit() + "\0octet\0tsize\0"_ba
+                     block == 0 ? "\0\2"_ba + exchange.name.toLocal8Bit() + "\0octet\0tsize\0"_ba
                              + QByteArray::number(exchange.size) + '\0'
-                            : packet(3, int(i)) + data.mid((i - 1) * 512, 512));
-            dataBytes += i ? int(device.received.at(i).size()) : 0;
+                                : packet(3, block) + data.mid((block - 1) * 512, 512));
+            // Progress counts each block once, however often it went.
+            dataBytes += block && block != exchange.blocks.value(i - 1, -1)
+                ? int(device.received.at(i).size())
+                : 0;
         }
         QCOMPARE(tftp.fileProgress(), dataBytes); // each block counts with its header
         if (exchange.sent) {
@@ -204,8 +257,23 @@ private slots:
         QTest::addRow("every file, then done") << Run {order, noError, 4};
         QTest::addRow("failure at the second") << Run {two, opcode9, 1, order[1]};
         QTest::addRow("failure at done") << Run {order, opcode9, 3, u"done"_s};
-        QTest::addRow("cancelled")
-            << Run {.sent = two, .status = u"Update cancelled"_s, .index = 1, .cancelAt = order[1]};
+        // Stopped: the device is told to drop the part it has. Once a file is whole, nothing more
+        // goes, not even "done".
+        const QString stopped = u"Update stopped on request"_s;
+        QTest::addRow("stopped") << Run {
+            .sent = two,
+            .status = stopped,
+            .index = 1,
+            .cancelAt = order[1],
+            .runText = u"Update NOT complete: stopped on request at file 2 of 3 (7380KD-v1.bin); "
+                       "1 file had been sent"_s};
+        QTest::addRow("stopped while the last image's last block is acknowledged")
+            << Run {.sent = order.first(3),
+                    .status = stopped,
+                    .index = 3,
+                    .cancelAtEnd = order[2],
+                    .runText = u"Update NOT complete: stopped on request at done; 3 files had "
+                               "been sent"_s};
         // Nothing goes out unless every file can: a half update can leave a device off the air.
         QTest::addRow("file removed after the listing")
             << Run {.status = u"Could not open file %1/7380KD-v1.bin: No such file or directory"_s,
@@ -282,8 +350,12 @@ private slots:
             return !name.isEmpty() && got.startsWith("\0\2"_ba + name.toLocal8Bit() + '\0');
         };
         bool refusing = false;
+        QString receiving;
         ScriptedDevice device([&](int n, const QByteArray &got) {
-            if (request(got, run.cancelAt))
+            if (got.startsWith("\0\2"_ba))
+                receiving = QString::fromLocal8Bit(got.mid(2).constData());
+            if (request(got, run.cancelAt)
+                || (receiving == run.cancelAtEnd && got.startsWith("\0\3"_ba) && got.size() < 516))
                 tftp.cancelUpdate();
             if (request(got, run.replaceAt)) {
                 for (const QString &name : run.files)
@@ -323,6 +395,17 @@ private slots:
                     name == run.refusedAtBlock3 ? 1536 : contents[name].size());
         }
         QVERIFY(delivered == expected);
+        // Told only of a stop within a file; a failure or a file already whole says nothing more.
+        QByteArrayList errorsSent;
+        for (const QByteArray &got : std::as_const(device.received)) {
+            if (got.startsWith("\0\5"_ba))
+                errorsSent.append(got);
+        }
+        QCOMPARE(errorsSent,
+                 run.cancelAt.isEmpty()
+                     ? QByteArrayList()
+                     : QByteArrayList {errorPacket(0, "Update stopped on request")});
+        QVERIFY(errorsSent.isEmpty() || device.received.constLast() == errorsSent.constFirst());
         // Counted is what the device acknowledged: not the block it answered with an ERROR.
         QCOMPARE(tftp.acknowledgedBytes(),
                  expected.size() - (run.refusedAtBlock3.isEmpty() ? 0 : 512));

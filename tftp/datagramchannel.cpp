@@ -13,7 +13,10 @@ DatagramChannel::DatagramChannel(QUdpSocket &socket, bool useNativePath)
     , m_socketIsIPv6(socket.localAddress().protocol() == QAbstractSocket::IPv6Protocol
                      || socket.localAddress().protocol() == QAbstractSocket::AnyIPProtocol)
     , m_buffer(receiveCapacity, Qt::Uninitialized)
-{ }
+{
+    if (m_descriptor != -1)
+        nativeReportErrors();
+}
 
 DatagramChannel::Arrival DatagramChannel::receiveWithin(int timeoutMs)
 {
@@ -23,6 +26,8 @@ DatagramChannel::Arrival DatagramChannel::receiveWithin(int timeoutMs)
             return Arrival::Received;
         case NativeWait::Ready:
             return receiveNow();
+        case NativeWait::Refused:
+            return Arrival::Refused;
         case NativeWait::NotReady:
             break;
         }

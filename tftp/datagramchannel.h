@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QString>
 #include <QtGlobal>
 
 class QUdpSocket;
@@ -28,12 +29,17 @@ public:
         Received, // the whole datagram is in datagram(), its sender in senderAddress() and Port()
         TimedOut, // none came within the time; the socket's errorString() says so
         Failed, // one came but could not be read; the socket's errorString() says why
+        Refused, // a datagram sent to refusedAddress() and Port() was answered "port unreachable"
     };
     Arrival receiveWithin(int timeoutMs);
     [[nodiscard]] const char *datagram() const { return m_buffer.constData(); }
     [[nodiscard]] qsizetype datagramSize() const { return m_datagramSize; }
     [[nodiscard]] const QHostAddress &senderAddress() const { return m_senderAddress; }
     [[nodiscard]] quint16 senderPort() const { return m_senderPort; }
+    // After Refused: where the refused datagram went, and the system's words for it.
+    [[nodiscard]] const QHostAddress &refusedAddress() const { return m_refusedAddress; }
+    [[nodiscard]] quint16 refusedPort() const { return m_refusedPort; }
+    [[nodiscard]] const QString &refusalReason() const { return m_refusalReason; }
     // Sends packet whole to address and port.
     bool send(const QByteArray &packet, const QHostAddress &address, quint16 port);
 
@@ -43,12 +49,18 @@ private:
         Taken, // the datagram is already in the buffer
         Ready, // a datagram can be received now
         NotReady, // nothing came in time, or the native wait failed
+        Refused, // the system reported a port unreachable for a datagram sent
     };
     Arrival receiveNow();
     // The platform's file defines these; each is called only with a valid descriptor, which the
     // constructor sets only where nativePathExists().
     static bool nativePathExists();
+    // Asks the system to report the ICMP errors of datagrams sent, which an unconnected socket
+    // does not otherwise see.
+    void nativeReportErrors();
     NativeWait nativeWait(int timeoutMs);
+    enum class QueuedErrors { None, Other, PortUnreachable };
+    QueuedErrors takeQueuedErrors();
     bool nativeReceive();
     bool nativeSend(const QByteArray &packet, const QHostAddress &address, quint16 port);
 
@@ -59,6 +71,9 @@ private:
     qsizetype m_datagramSize = 0;
     QHostAddress m_senderAddress;
     quint16 m_senderPort = 0;
+    QHostAddress m_refusedAddress;
+    quint16 m_refusedPort = 0;
+    QString m_refusalReason;
     // Unix only: the descriptor is in blocking mode, with this receive time-out.
     bool m_blocking = false;
     int m_receiveTimeoutMs = 0;

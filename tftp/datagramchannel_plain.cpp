@@ -8,6 +8,13 @@ bool DatagramChannel::nativePathExists()
     return false;
 }
 
+void DatagramChannel::nativeReportErrors() { }
+
+DatagramChannel::QueuedErrors DatagramChannel::takeQueuedErrors()
+{
+    return QueuedErrors::None;
+}
+
 DatagramChannel::NativeWait DatagramChannel::nativeWait(int)
 {
     return NativeWait::NotReady;

@@ -11,6 +11,11 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
+
+#ifdef __linux__
+#    include <linux/errqueue.h>
+#endif
 
 namespace {
 // Fills target with address and port in the socket's family and returns its length; 0 when
@@ -38,6 +43,8 @@ int fillTarget(sockaddr_storage &target, const QHostAddress &address, quint16 po
     return int(sizeof(sockaddr_in6));
 }
 
+constexpr int shortestBlockingWaitMs = 20;
+
 bool setReceiveTimeout(int descriptor, int timeoutMs)
 {
     timeval limit {};
@@ -52,6 +59,71 @@ bool DatagramChannel::nativePathExists()
     return true;
 }
 
+// Linux tells an unconnected socket of a port unreachable only when asked to; then the next
+// receive fails and the error waits in the socket's error queue with the datagram it refused.
+// Elsewhere the wait for a reply runs its time.
+void DatagramChannel::nativeReportErrors()
+{
+#ifdef __linux__
+    const int on = 1;
+    ::setsockopt(int(m_descriptor), IPPROTO_IP, IP_RECVERR, &on, sizeof(on));
+    if (m_socketIsIPv6)
+        ::setsockopt(int(m_descriptor), IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof(on));
+#endif
+}
+
+// Empties the socket's error queue. A router's host unreachable, say, is Other: the device may
+// still answer.
+DatagramChannel::QueuedErrors DatagramChannel::takeQueuedErrors()
+{
+    QueuedErrors found = QueuedErrors::None;
+#ifdef __linux__
+    for (;;) {
+        sockaddr_storage target {};
+        alignas(cmsghdr) char control[512];
+        char refusedStart[64];
+        iovec part {refusedStart, sizeof(refusedStart)};
+        msghdr message {};
+        message.msg_name = &target;
+        message.msg_namelen = sizeof(target);
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof(control);
+        if (::recvmsg(int(m_descriptor), &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+            return found;
+        if (found == QueuedErrors::None)
+            found = QueuedErrors::Other;
+        for (cmsghdr *entry = CMSG_FIRSTHDR(&message); entry;
+             entry = CMSG_NXTHDR(&message, entry)) {
+            const bool ipv4 = entry->cmsg_level == IPPROTO_IP && entry->cmsg_type == IP_RECVERR;
+            const bool ipv6 = entry->cmsg_level == IPPROTO_IPV6 && entry->cmsg_type == IPV6_RECVERR;
+            if (!ipv4 && !ipv6)
+                continue;
+            sock_extended_err error {};
+            std::memcpy(&error, CMSG_DATA(entry), sizeof(error));
+            const bool portUnreachable
+                = (error.ee_origin == SO_EE_ORIGIN_ICMP && error.ee_type == 3 && error.ee_code == 3)
+                || (error.ee_origin == SO_EE_ORIGIN_ICMP6 && error.ee_type == 1
+                    && error.ee_code == 4);
+            if (!portUnreachable || found == QueuedErrors::PortUnreachable)
+                continue;
+            if (target.ss_family == AF_INET)
+                m_refusedPort = ntohs(reinterpret_cast<const sockaddr_in &>(target).sin_port);
+            else if (target.ss_family == AF_INET6)
+                m_refusedPort = ntohs(reinterpret_cast<const sockaddr_in6 &>(target).sin6_port);
+            else
+                continue;
+            m_refusedAddress.setAddress(reinterpret_cast<const sockaddr *>(&target));
+            m_refusalReason = QString::fromLocal8Bit(std::strerror(int(error.ee_errno)));
+            found = QueuedErrors::PortUnreachable;
+        }
+    }
+#else
+    return found;
+#endif
+}
+
 // One blocking recvfrom, bounded by the socket's receive time-out, both waits for the reply and
 // takes it: one system call and one wake-up per reply instead of poll and then recvfrom. For that
 // the descriptor is switched to blocking mode once, behind QUdpSocket's back. That is safe
@@ -64,7 +136,9 @@ DatagramChannel::NativeWait DatagramChannel::nativeWait(int timeoutMs)
         if (flags != -1 && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != -1)
             m_blocking = true;
     }
-    if (timeoutMs > 0 && m_blocking) {
+    // The receive time-out counts in the kernel's ticks (4 ms, say), poll's in milliseconds: the
+    // short waits of a transfer that resends go through poll.
+    if (timeoutMs > shortestBlockingWaitMs && m_blocking) {
         // A signal can end the wait early: wait again for the time that is left.
         const QDeadlineTimer deadline(timeoutMs);
         int limitMs = timeoutMs;
@@ -76,8 +150,19 @@ DatagramChannel::NativeWait DatagramChannel::nativeWait(int timeoutMs)
             }
             if (nativeReceive())
                 return NativeWait::Taken;
-            if (errno != EINTR)
-                return NativeWait::NotReady;
+            const int failure = errno;
+            if (failure == EAGAIN || failure == EWOULDBLOCK)
+                return NativeWait::NotReady; // the time is up
+            if (failure != EINTR) {
+                switch (takeQueuedErrors()) {
+                case QueuedErrors::PortUnreachable:
+                    return NativeWait::Refused;
+                case QueuedErrors::None:
+                    return NativeWait::NotReady; // QUdpSocket tells what failed
+                case QueuedErrors::Other:
+                    break; // wait on for the device
+                }
+            }
             limitMs = int(deadline.remainingTime());
             if (limitMs <= 0)
                 return NativeWait::NotReady;
@@ -90,9 +175,19 @@ DatagramChannel::NativeWait DatagramChannel::nativeWait(int timeoutMs)
         request.fd = descriptor;
         request.events = POLLIN;
         const int ready = ::poll(&request, 1, int(deadline.remainingTime()));
-        if (ready == 1)
-            return (request.revents & POLLIN) != 0 ? NativeWait::Ready : NativeWait::NotReady;
-        if (ready == 0 || errno != EINTR)
+        if (ready == 1 && (request.revents & POLLIN) != 0)
+            return NativeWait::Ready;
+        if (ready == 1 && (request.revents & POLLERR) != 0) {
+            switch (takeQueuedErrors()) {
+            case QueuedErrors::PortUnreachable:
+                return NativeWait::Refused;
+            case QueuedErrors::None:
+                return NativeWait::NotReady;
+            case QueuedErrors::Other:
+                continue;
+            }
+        }
+        if (ready == 1 || ready == 0 || errno != EINTR)
             return NativeWait::NotReady;
     }
 }

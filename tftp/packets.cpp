@@ -28,6 +28,15 @@ QByteArray writeRequest(const QString &fileName, qint64 fileSize)
     return packet;
 }
 
+QByteArray errorPacket(quint16 code, const QByteArray &text)
+{
+    QByteArray packet;
+    appendNumber(packet, Error);
+    appendNumber(packet, code);
+    packet.append(text).append('\0');
+    return packet;
+}
+
 void fillDataPacket(QByteArray &packet, quint16 block, const char *payload, qsizetype payloadSize)
 {
     packet.resize(dataHeaderSize + payloadSize);

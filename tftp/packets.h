@@ -34,6 +34,9 @@ QByteArray writeRequest(const QString &fileName, qint64 fileSize);
 // Makes packet the DATA packet of block with the given payload, reusing its storage.
 void fillDataPacket(QByteArray &packet, quint16 block, const char *payload, qsizetype payloadSize);
 
+// ERROR packet with code and text.
+QByteArray errorPacket(quint16 code, const QByteArray &text);
+
 // A reply datagram as read by the client.
 struct Reply
 {

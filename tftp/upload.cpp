@@ -4,6 +4,7 @@
 #include "packets.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QNetworkProxy>
 #include <QUdpSocket>
@@ -16,7 +17,12 @@ namespace Tftp {
 
 QString Upload::cancelledStatus()
 {
-    return u"Update cancelled"_s;
+    return u"Update stopped on request"_s;
+}
+
+QByteArray Upload::stoppedErrorText()
+{
+    return "Update stopped on request"_ba;
 }
 
 QString Upload::tooLargeText(const QString &what, qint64 size)
@@ -78,12 +84,12 @@ bool Upload::run()
     m_observer.deviceAddressResolved(device);
 
     DatagramChannel channel(*m_socket, !request.plainSocketPath);
-    if (!channel.send(writeRequest(request.fileName, request.fileData.size()), device,
-                      request.remotePort))
+    const QByteArray requestPacket = writeRequest(request.fileName, request.fileData.size());
+    if (!channel.send(requestPacket, device, request.remotePort))
         return fail(u"Did not send packet to host  %1"_s.arg(m_socket->errorString()));
     m_observer.fileSizeKnown(request.fileData.size());
     m_observer.progressed(0);
-    return exchange(channel, device);
+    return exchange(channel, device, requestPacket);
 }
 
 namespace {
@@ -99,11 +105,70 @@ bool fromDevice(const DatagramChannel &channel, const QHostAddress &device,
         transferPort = channel.senderPort();
     return channel.senderPort() == *transferPort;
 }
+
+// When to send the last packet again, as RFC 1123 asks of a TFTP that resends: after a time that
+// follows the round trips measured in this transfer (smoothed mean plus four deviations, as TCP
+// does), doubled after each resend. A reply to a packet that went more than once is not measured,
+// as nobody can tell which copy it answers.
+class ResendTimer
+{
+public:
+    void sent()
+    {
+        m_sinceSend.start();
+        m_resent = false;
+    }
+    void resent()
+    {
+        m_sinceSend.start();
+        m_resent = true;
+        m_timeoutUs = qMin(m_timeoutUs * 2, maxTimeoutUs);
+    }
+    void answered()
+    {
+        if (m_resent)
+            return;
+        const double roundTripUs = double(m_sinceSend.nsecsElapsed()) / 1000.0;
+        if (m_smoothedUs < 0) {
+            m_smoothedUs = roundTripUs;
+            m_deviationUs = roundTripUs / 2;
+        } else {
+            m_deviationUs = 0.75 * m_deviationUs + 0.25 * qAbs(m_smoothedUs - roundTripUs);
+            m_smoothedUs = 0.875 * m_smoothedUs + 0.125 * roundTripUs;
+        }
+        m_timeoutUs = qBound(minTimeoutUs, qint64(m_smoothedUs + 4 * m_deviationUs), maxTimeoutUs);
+    }
+    // Whole milliseconds, rounded up, until the packet goes again.
+    [[nodiscard]] int msUntilResend() const
+    {
+        const qint64 leftUs = m_timeoutUs - m_sinceSend.nsecsElapsed() / 1000;
+        return leftUs <= 0 ? 0 : int((leftUs + 999) / 1000);
+    }
+
+private:
+    // A millisecond at least: the waits are counted in whole ones. Before any measurement a
+    // second, as TCP starts.
+    static constexpr qint64 minTimeoutUs = 1000;
+    static constexpr qint64 maxTimeoutUs = 5'000'000;
+    QElapsedTimer m_sinceSend;
+    bool m_resent = false;
+    double m_smoothedUs = -1;
+    double m_deviationUs = 0;
+    qint64 m_timeoutUs = 1'000'000;
+};
+
+// Whole milliseconds left, rounded up, so that a wait never ends just before its deadline.
+int msLeft(const QDeadlineTimer &deadline)
+{
+    const qint64 leftNs = deadline.remainingTimeNSecs();
+    return leftNs <= 0 ? 0 : int((leftNs + 999'999) / 1'000'000);
+}
 } // namespace
 
 // The lock-step exchange after the write request: await the reply, dispatch on its opcode, send
 // the next block.
-bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device)
+bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device,
+                      const QByteArray &requestPacket)
 {
     const Request &request = m_request;
     const QByteArray &data = request.fileData;
@@ -111,19 +176,45 @@ bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device)
     std::optional<quint16> transferPort;
     quint16 blockNumber = 0; // of the last DATA block sent; 0 while only the request is out
     bool lastBlockSent = false;
+    bool answeredWithOptions = false; // the first reply was an OACK, not ACK 0
     qint64 progress = 0;
     qint64 acknowledgedBytes = 0;
     QByteArray packet;
     packet.reserve(dataHeaderSize + blockSize);
+    // What goes again when the device is silent, and where.
+    const QByteArray *lastPacket = &requestPacket;
+    quint16 lastPort = request.remotePort;
+    ResendTimer resendTimer;
+    resendTimer.sent();
     QDeadlineTimer replyDeadline(request.replyTimeoutMs);
+    const auto sendFailure = [&] {
+        return fail(blockNumber == 0
+                        ? u"Did not send packet to host  %1"_s.arg(m_socket->errorString())
+                        : u"Did not send data packet to host  %1"_s.arg(m_socket->errorString()));
+    };
     for (;;) {
-        switch (channel.receiveWithin(int(replyDeadline.remainingTime()))) {
+        const int waitMs = request.resendOnSilence
+            ? qMin(msLeft(replyDeadline), resendTimer.msUntilResend())
+            : msLeft(replyDeadline);
+        switch (channel.receiveWithin(waitMs)) {
         case DatagramChannel::Arrival::Received:
             break;
         case DatagramChannel::Arrival::TimedOut:
+            if (request.resendOnSilence && !replyDeadline.hasExpired()) {
+                if (!channel.send(*lastPacket, device, lastPort))
+                    return sendFailure();
+                resendTimer.resent();
+                continue;
+            }
             return fail(u"No message received from host  %1"_s.arg(m_socket->errorString()));
         case DatagramChannel::Arrival::Failed:
             return fail(u"Could not read the reply from host: %1"_s.arg(m_socket->errorString()));
+        case DatagramChannel::Arrival::Refused:
+            // Nothing listens where the last packet went: no reply will come.
+            if (channel.refusedAddress().isEqual(device, QHostAddress::ConvertV4MappedToIPv4)
+                && channel.refusedPort() == lastPort)
+                return fail(u"No message received from host  %1"_s.arg(channel.refusalReason()));
+            continue;
         }
         // A stranger's datagram: wait on for the device, within the same reply time.
         if (!fromDevice(channel, device, transferPort))
@@ -148,33 +239,52 @@ bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device)
                 u"Protocol Error: %1 %2"_s.arg(QString::number(reply.number), reply.message));
         case Reply::Acknowledgement:
             if (reply.number != blockNumber) {
+                // The device's previous acknowledgement again: it re-sends it while it waits for
+                // the block just sent (which may be late or lost). Waited past within the same
+                // reply time, and never answered by sending again: a block sent for each repeat
+                // would double every later block (the Sorcerer's Apprentice of RFC 1123).
+                const bool repeated = reply.number == quint16(blockNumber - 1) && blockNumber != 0
+                    && !(blockNumber == 1 && answeredWithOptions);
+                if (repeated)
+                    continue;
                 return fail(u"Error on incoming packet number %1 vs expected %2"_s.arg(
                     QString::number(reply.number), QString::number(blockNumber)));
             }
             break;
         case Reply::OptionAcknowledgement:
-            // Answers the write request only (its options not read); anywhere later, a device
-            // that re-sends it never acknowledged the block just sent.
+            // Answers the write request only (its options not read). Sent again while block 1 is
+            // awaited, it is a repeat as above; anywhere else, the device never acknowledged the
+            // block just sent.
+            if (blockNumber == 1 && answeredWithOptions)
+                continue;
             if (blockNumber != 0)
                 return fail(u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
+            answeredWithOptions = true;
             break;
         }
 
+        resendTimer.answered();
         acknowledgedBytes = qMin(qint64(blockNumber) * blockSize, data.size());
         m_observer.acknowledged(acknowledgedBytes);
         ++blockNumber;
         if (lastBlockSent)
             return finish();
-        // Cancelled: stop before the next block. A file the device took still counts as taken.
-        if (request.cancelRequested && request.cancelRequested->load())
+        // Stopped: no further block. The device is told, so that it drops the part it has
+        // instead of waiting for the rest. A file the device took still counts as taken.
+        if (request.cancelRequested && request.cancelRequested->load()) {
+            channel.send(errorPacket(0, stoppedErrorText()), device, *transferPort);
             return fail(cancelledStatus());
+        }
         const qsizetype offset = qsizetype(blockNumber - 1) * blockSize;
         const qsizetype remaining = data.size() - offset;
         lastBlockSent = remaining < blockSize;
         const qsizetype payloadSize = lastBlockSent ? remaining : blockSize;
         fillDataPacket(packet, blockNumber, data.constData() + offset, payloadSize);
         if (!channel.send(packet, device, *transferPort))
-            return fail(u"Did not send data packet to host  %1"_s.arg(m_socket->errorString()));
+            return sendFailure();
+        lastPacket = &packet;
+        lastPort = *transferPort;
+        resendTimer.sent();
         progress += packet.size();
         m_observer.progressed(progress);
         replyDeadline.setRemainingTime(request.replyTimeoutMs);

@@ -33,6 +33,9 @@ public:
         const std::atomic<bool> *cancelRequested = nullptr;
         int replyTimeoutMs = 10000; // tests shorten it; the program always waits 10 s
         bool plainSocketPath = false; // QUdpSocket alone, as platforms without a native path
+        // Sends the last packet again when the device stays silent for longer than its round
+        // trips lead one to expect. Off by default: some devices write a repeated block twice.
+        bool resendOnSilence = false;
     };
 
     // What the upload tells as it goes, on the upload's own thread; a report not overridden is
@@ -69,12 +72,16 @@ public:
 
     // The status of an upload stopped by its cancel flag.
     [[nodiscard]] static QString cancelledStatus();
+    // The text of the ERROR that tells the device an upload was stopped, so that it drops the
+    // part it has.
+    [[nodiscard]] static QByteArray stoppedErrorText();
     // The sentence for something of size bytes, more than one upload carries: what is
     // "File a.bin", "a.bin" or a path, as the caller names it.
     [[nodiscard]] static QString tooLargeText(const QString &what, qint64 size);
 
 private:
-    bool exchange(DatagramChannel &channel, const QHostAddress &device);
+    bool exchange(DatagramChannel &channel, const QHostAddress &device,
+                  const QByteArray &requestPacket);
     // Every way out: the status told, the socket closed, the result returned.
     bool fail(const QString &status);
     bool finish();

@@ -160,6 +160,9 @@ public:
     // Sends and receives through QUdpSocket alone, as platforms without a native path do. For the
     // tests and the benchmark, so that the path those platforms run is checked and timed here too.
     void setPlainSocketPathForTesting(bool plain) { plainSocketPath = plain; }
+    // tstx-update --resend: the last packet goes again when the device is silent for longer
+    // than its round trips lead one to expect. The window keeps to the plain lock-step.
+    void setResendOnSilence(bool resend) { resendOnSilence = resend; }
 
     // fileselection.cpp: the ten firmware name patterns, the primary ones first.
     static const QList<QRegularExpression> primaryPatterns;
@@ -251,6 +254,7 @@ private:
     QTimer progressTimer;
     int replyTimeoutMs = 10000;
     bool plainSocketPath = false;
+    bool resendOnSilence = false;
     // What the run has shown the window, and what the device took in it.
     RunState m_runState = Idle;
     QString m_runText;

@@ -59,7 +59,8 @@ Tftp::Upload::Request QTftp::uploadRequest(const QString &fileName,
             .errorCountsAsTaken = errorTolerantFiles.contains(fileName.toLower()),
             .cancelRequested = &cancelRequested,
             .replyTimeoutMs = replyTimeoutMs,
-            .plainSocketPath = plainSocketPath};
+            .plainSocketPath = plainSocketPath,
+            .resendOnSilence = resendOnSilence};
 }
 
 bool QTftp::runUpload(const Tftp::Upload::Request &request)
