@@ -1,6 +1,8 @@
 #include "startup.h"
 
+#include "accessiblecontrols.h"
 #include "accessibleprogressbar.h"
+#include "handinput.h"
 #include "qtftp.h"
 #include "updaterlog.h"
 
@@ -40,8 +42,11 @@ void setUpApplication()
     // The window's tool buttons take their icons from this theme when they are built.
     QIcon::setThemeName(u"Win10"_s);
 
-    // A screen reader reads the progress bar's value.
+    // A screen reader reads the progress bar's value, and hears which controls are greyed out.
     installAccessibleProgressBars();
+    installAccessibleControls();
+    // The folder dialog tells the technician's choice of a subfolder from its own.
+    installHandInputWatch();
 
     // Once: installed again, it would pass each line on to itself.
     if (!handlerBefore)

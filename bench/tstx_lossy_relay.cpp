@@ -166,7 +166,8 @@ int main(int argc, char **argv)
     }
     const auto listenPort = static_cast<unsigned short>(std::atoi(argv[1]));
     const auto serverPort = static_cast<unsigned short>(std::atoi(argv[2]));
-    Relay relay(serverPort, std::atof(argv[3]), static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
+    Relay relay(serverPort, std::atof(argv[3]),
+                static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
     if (!relay.listen(listenPort)) {
         std::perror("tstx_lossy_relay: bind");
         return 1;

@@ -7,26 +7,6 @@
 
 using namespace Qt::StringLiterals;
 
-QString printable(QStringView text)
-{
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t code = c.unicode();
-        if (code >= 0x20 && (code < 0x7f || code > 0x9f))
-            shown += c;
-        else if (code == u'\n')
-            shown += u"\\n"_s;
-        else if (code == u'\r')
-            shown += u"\\r"_s;
-        else if (code == u'\t')
-            shown += u"\\t"_s;
-        else
-            shown += u"\\x"_s + QString::number(code, 16).rightJustified(2, u'0');
-    }
-    return shown;
-}
-
 void writeTo(std::FILE *stream, const QString &text)
 {
     // The error indicator stays set after a failed write.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "printable.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -7,9 +9,6 @@
 
 // Text for a terminal, a pipe or a log: made safe, written, timed and coloured.
 
-// Text from outside (a device's ERROR message, file and device names) made safe for a terminal:
-// C0 controls, DEL and C1 controls are shown as escapes (\n, \x1b, \x9b) instead of acting.
-QString printable(QStringView text);
 // Writes text to stream at once, in the local encoding. Once a write to a stream failed (its
 // reader went away, the disk is full) nothing more goes to it: the run goes on without it.
 void writeTo(std::FILE *stream, const QString &text);

@@ -283,8 +283,12 @@ private slots:
                 received += got.startsWith("\0\3"_ba) ? got.mid(4) : QByteArray();
             QVERIFY2(results[i] != u"updated"_s || received == sent, qPrintable(names[i]));
         }
-        // Cut off in its last image: the bytes the device acknowledged of it counted.
+        // Cut off in its last image: the bytes the device acknowledged of it counted, and the
+        // device told to drop the rest (unless the tool quit at once).
         const QJsonObject cut = run.report[u"devices"_s][1].toObject();
+        if (interrupts == 1)
+            QTRY_COMPARE(devices[1].received.constLast(),
+                         errorPacket(0, "Update stopped on request"));
         QVERIFY(interrupts == 0 || (cut[u"filesSent"_s] == 3 && cut[u"bytes"_s].toInt() > 2048));
         // Never more live lines than fit under the latest lasting one, and the rest counted.
         static const QRegularExpression colour(u"\x1b\\[\\d+m"_s);

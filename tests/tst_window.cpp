@@ -12,7 +12,9 @@
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QSignalSpy>
+#include <QtQuickTest/quicktest.h>
 
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
@@ -87,17 +89,83 @@ struct Window
             : hue >= 20 && hue <= 45           ? u"amber"_s
                                                : u"style"_s;
     }
-    // Opens the dialog in folder, selects one in it if given (not at once, as a hand does), Open.
+    // An item of the window, or of the dialog Qt Quick draws in it, that is shown and has a
+    // property of that value.
+    QQuickItem *shown(const char *property, const QVariant &value,
+                      const char *within = "QQuickItem") const
+    {
+        // By the items drawn, once laid out: a list's delegates have no object parent, and come
+        // when the folder's listing does.
+        for (QDeadlineTimer deadline(10000); !deadline.hasExpired(); QTest::qWait(20)) {
+            QQuickTest::qWaitForPolish(view());
+            QList<QQuickItem *> items {view()->contentItem()};
+            for (qsizetype i = 0; i < items.size(); ++i) {
+                QQuickItem *candidate = items.at(i);
+                items += candidate->childItems();
+                if (!candidate->isVisible() || candidate->property(property) != value)
+                    continue;
+                for (QQuickItem *above = candidate->parentItem(); above;
+                     above = above->parentItem()) {
+                    if (above->inherits(within))
+                        return candidate;
+                }
+            }
+        }
+        return nullptr;
+    }
+    void click(QQuickItem *target, bool twice = false) const
+    {
+        QVERIFY(target);
+        QVERIFY(QQuickTest::qWaitForPolish(view())); // where it is drawn
+        const QPoint centre = target->mapToScene(target->boundingRect().center()).toPoint();
+        if (twice)
+            QTest::mouseDClick(view(), Qt::LeftButton, {}, centre);
+        else {
+            QTest::mouseClick(view(), Qt::LeftButton, {}, centre);
+        }
+    }
+    // The bar of the dialog Qt Quick draws: the path's parts, Up, and the field for a path.
+    QQuickItem *breadcrumbs() const
+    {
+        QQuickTest::qWaitForPolish(view());
+        QList<QQuickItem *> items {view()->contentItem()};
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            if (items.at(i)->isVisible() && items.at(i)->inherits("QQuickFolderBreadcrumbBar"))
+                return items.at(i);
+            items += items.at(i)->childItems();
+        }
+        return nullptr;
+    }
+    // Opens the dialog in folder (as remembered) and waits for its own selection of the first
+    // subfolder, then Open by a click, as the technician does.
+    void open(const QString &folder, const QString &firstSubfolder = u"archive"_s) const
+    {
+        QSettings().setValue(u"savedFolder"_s, folder);
+        trigger("openAction");
+        awaitOwnSelection(firstSubfolder);
+    }
+    // Waits for the dialog to select a subfolder of the folder it shows by itself (that one, if
+    // named).
+    void awaitOwnSelection(const QString &subfolder = {}) const
+    {
+        QObject *dialog = item("openDialog");
+        const auto selected = [dialog] {
+            return dialog->property("selectedFolder").toUrl().toLocalFile();
+        };
+        const auto current = [dialog] {
+            return QDir::cleanPath(dialog->property("currentFolder").toUrl().toLocalFile());
+        };
+        QTRY_VERIFY2(QFileInfo(selected()).path() == current()
+                         && (subfolder.isEmpty() || selected().endsWith(u'/' + subfolder)),
+                     qPrintable(selected() + u" in "_s + current()));
+    }
+    void clickOpen() const { click(shown("text", u"Open"_s, "QQuickDialogButtonBox")); }
     void choose(const QString &folder, const QString &selected = {}) const
     {
-        QSettings().setValue(u"savedFolder"_s, folder); // where the dialog opens
-        trigger("openAction");
-        // The dialog selects the first subfolder (here "archive") by itself once it has listed it.
-        QTRY_VERIFY(
-            item("openDialog")->property("selectedFolder").toUrl().path().endsWith(u"/archive"_s));
-        if (!selected.isEmpty())
-            item("openDialog")->setProperty("selectedFolder", QUrl::fromLocalFile(selected));
-        QMetaObject::invokeMethod(item("openDialog"), "accept");
+        open(folder);
+        if (!selected.isEmpty()) // by hand, as a click selects it
+            click(shown("fileName", QFileInfo(selected).fileName()));
+        clickOpen();
     }
 
     QQmlApplicationEngine engine;
@@ -217,7 +285,49 @@ private slots:
             QCOMPARE(QSettings().value(u"savedFolder"_s).toString(),
                      window.text("selectedFolderLabel"));
         }
-        window.choose(folder.path(), folder.filePath(u"missing"_s));
+        // However the folder shown was reached, the dialog's own selection in it is not chosen.
+        QVERIFY(QDir(folder.path()).mkpath(u"beta/old"_s));
+        const QString beta = folder.filePath(u"beta"_s);
+        const auto chosen = [&](const QString &expected) {
+            window.clickOpen();
+            QTRY_COMPARE(window.text("selectedFolderLabel"), QDir::toNativeSeparators(expected));
+        };
+        window.open(beta, u"old"_s); // a typed path, Ctrl+L and Enter
+        QTest::keyClick(window.view(), Qt::Key_L, Qt::ControlModifier);
+        QQuickItem *bar = window.breadcrumbs();
+        QVERIFY(bar);
+        auto *typed = bar->property("textField").value<QQuickItem *>();
+        QVERIFY(typed);
+        QTRY_VERIFY(typed->hasActiveFocus());
+        QTest::keyClick(window.view(), Qt::Key_A, Qt::ControlModifier);
+        for (const QChar c : folder.path())
+            QTest::keyClick(window.view(), c.toLatin1());
+        QTest::keyClick(window.view(), Qt::Key_Return);
+        QTRY_COMPARE(window.value("openDialog", "currentFolder").toUrl(),
+                     QUrl::fromLocalFile(folder.path()));
+        window.awaitOwnSelection();
+        chosen(folder.path());
+        window.open(beta, u"old"_s); // Up from a remembered subfolder
+        window.click(window.breadcrumbs()->property("upButton").value<QQuickItem *>());
+        QTRY_COMPARE(window.value("openDialog", "currentFolder").toUrl(),
+                     QUrl::fromLocalFile(folder.path()));
+        window.awaitOwnSelection();
+        chosen(folder.path());
+        window.open(beta, u"old"_s); // the breadcrumb
+        window.click(window.shown("folderName", QFileInfo(folder.path()).fileName()));
+        QTRY_COMPARE(window.value("openDialog", "currentFolder").toUrl(),
+                     QUrl::fromLocalFile(folder.path()));
+        chosen(folder.path());
+        window.open(folder.path()); // a double-click
+        window.click(window.shown("fileName", u"beta"_s), true);
+        window.awaitOwnSelection(u"old"_s);
+        chosen(beta);
+
+        // As the desktop's own dialog reports a choice: a folder that is not there.
+        window.open(folder.path());
+        window.item("openDialog")
+            ->setProperty("selectedFolder", QUrl::fromLocalFile(folder.filePath(u"missing"_s)));
+        QMetaObject::invokeMethod(window.item("openDialog"), "accept");
         QCOMPARE(window.text("statusLabel"),
                  u"There is no folder "_s
                      + QDir::toNativeSeparators(folder.filePath(u"missing"_s)));
@@ -257,8 +367,10 @@ private slots:
         QFETCH(QString, colour);
         Tftpd server;
         QVERIFY2(server.errorString.isEmpty(), qPrintable(server.errorString));
-        // A text that as markup would fake a success and fetch an image.
-        const QString markup = u"<h1>Update complete</h1><img src='http://127.0.0.1:1/x.png'>"_s;
+        // A text that as markup would fake a success and fetch an image, over lines, and as long
+        // as a datagram carries.
+        const QString markup = u"<h1>Update complete</h1><img src='http://127.0.0.1:1/x.png'>"_s
+            + u"\nNo Error\r\n"_s + QString(60000, u'x');
         QTemporaryDir folder;
         const QStringList order = {u"7380-X-v1.2.bin"_s, u"7380KD-v1.0.bin"_s, u"7465-v3.1.bin"_s};
         bool second = false;
@@ -313,6 +425,20 @@ private slots:
         QMetaObject::invokeMethod(window.item(answer == u"refuse" ? "addressField" : "startButton"),
                                   answer == u"refuse" ? "accepted" : "clicked");
         QCOMPARE(window.enabled(), QList<bool>(5, false));
+        // The first Tab reaches Stop; a screen reader hears what is greyed out, each action once.
+        QTest::keyClick(window.view(), Qt::Key_Tab);
+        QCOMPARE(window.view()->activeFocusItem(), window.item("stopButton"));
+        const auto heardDisabled = [&] {
+            QList<bool> states;
+            for (const char *name :
+                 {"openButton", "aboutButton", "interfaceList", "addressField", "startButton"})
+                states.append(window.accessible(name)->state().disabled);
+            return states << !window.accessible("stopButton")->state().disabled;
+        };
+        QCOMPARE(heardDisabled(), QList<bool>(6, true));
+        const QStringList actions
+            = window.accessible("stopButton")->actionInterface()->actionNames();
+        QCOMPARE(actions.count(QAccessibleActionInterface::pressAction()), 1);
         // Nothing may change or end under a running transfer; a refused quit or close says why.
         window.trigger("openAction");
         window.trigger("quitAction");
@@ -327,18 +453,34 @@ private slots:
                                     "answer (1 s)"_s;
             QTRY_COMPARE_WITH_TIMEOUT(window.text("runLabel"), waiting, 5000);
             sentBeforeStop = device.received.size();
+            // Said once, and greyed out at once, while the device is still to answer.
             window.press("stopButton");
+            QVERIFY(!window.value("stopButton", "enabled").toBool());
+            window.press("stopButton");
+            QCOMPARE(window.text("runLabel").count(u"stopping"_s), 1);
         }
         QVERIFY(completed.wait(30000));
         QCOMPARE(lines.value(0).value(0).toString(), u"File 1 of 3: 7380-X-v1.2.bin"_s);
-        if (sentBeforeStop >= 0) // nothing after Stop: the late answer ended the run
-            QCOMPARE(device.received.size(), sentBeforeStop);
+        if (sentBeforeStop >= 0) { // the late answer ended the run: the device is told, no more
+            QCOMPARE(device.received.mid(sentBeforeStop),
+                     QByteArrayList {errorPacket(0, "Update stopped on request")});
+            QCOMPARE(window.text("statusLabel"), u"Update stopped on request"_s);
+        }
+        // The next keystroke is again an address.
+        QTRY_COMPARE(window.view()->activeFocusItem(), window.item("addressField"));
         QSignalSpy frames(window.view(), &QQuickWindow::frameSwapped);
         window.view()->requestUpdate();
         QVERIFY(frames.wait());
         QCOMPARE(window.text("runLabel"), runText);
-        // Whole at the default size, without growing, and as plain text.
-        QCOMPARE(window.view()->size(), defaultSize);
+        // Whole at the default size, without growing, and as plain text. The device's long text
+        // shows in part, its lines escaped: the window grows, but stays on the screen.
+        const int screenHeight = window.view()->screen()->availableGeometry().height();
+        const int grownHeight = window.view()->height();
+        if (answer == u"refuse")
+            QVERIFY(window.view()->height() > defaultSize.height()
+                    && window.view()->height() <= screenHeight);
+        else
+            QCOMPARE(window.view()->size(), defaultSize);
         for (const char *name : {"runLabel", "statusLabel"})
             QVERIFY2(window.shownWhole(name), name);
         QCOMPARE(window.barColour(), colour);
@@ -364,7 +506,11 @@ private slots:
         QCOMPARE(window.value("progressBar", "position").toDouble(), position);
         // Start again with file 2 too large: nothing goes out, and the bar shows none of it.
         if (answer == u"refuse") {
-            QCOMPARE(window.text("statusLabel"), u"Protocol Error: 2 "_s + markup);
+            const QString status = window.text("statusLabel");
+            QVERIFY2(status.startsWith(u"Protocol Error: 2 <h1>Update complete</h1><img "
+                                       "src='http://127.0.0.1:1/x.png'>\\nNo Error\\r\\nxxx"_s)
+                         && status.endsWith(u"x…"_s) && status.size() < 500,
+                     qPrintable(status.first(qMin(status.size(), 200))));
             QVERIFY(QFile::resize(folder.filePath(order[1]), 33553920));
             window.press("startButton");
             QTRY_COMPARE(completed.size(), 2);
@@ -372,7 +518,11 @@ private slots:
             QVERIFY(window.text("statusLabel").contains(u"is too large"_s));
             QCOMPARE(window.value("progressBar", "position").toDouble(), 0.0);
             QCOMPARE(device.requests().size(), 2);
+            // A short outcome again: the window shrinks back to fit it.
+            QTRY_COMPARE(window.view()->height(), window.view()->minimumHeight());
+            QVERIFY(window.view()->height() < grownHeight);
         }
+        QCOMPARE(heardDisabled(), QList<bool>(6, false));
         // Once the run is over the actions work again.
         window.trigger("quitAction");
         QCOMPARE(quits.size(), 1);

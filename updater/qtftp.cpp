@@ -2,6 +2,8 @@
 
 #include "handover.h"
 #include "networkinterfaces.h"
+#include "printable.h"
+#include "updaterlog.h"
 
 #include <QMetaObject>
 #include <QThread>
@@ -86,8 +88,20 @@ void QTftp::setIfsList(const QStringList &ifsList)
     emit ifsListChanged(m_ifsList);
 }
 
+QString QTftp::shownText(const QString &text)
+{
+    return ::shownText(text);
+}
+
+void QTftp::logWholeIfCut(const char *what, const QString &text)
+{
+    if (text.size() > shownTextLimit)
+        qCInfo(updaterLog).noquote() << what << "(whole):" << printable(text);
+}
+
 void QTftp::setStatus(const QString &status)
 {
+    logWholeIfCut("Status", status);
     m_errorString = status;
     emit errorStringChanged(m_errorString);
 }
@@ -169,7 +183,8 @@ void QTftp::showWaiting(qint64 silentMs)
 
 void QTftp::stopUpdate()
 {
-    if (m_runState != Running)
+    // Said once, however often Stop is pressed.
+    if (m_runState != Running || cancelRequested.load())
         return;
     cancelUpdate();
     m_runFileText += u"; stopping after the current block"_s;

@@ -85,6 +85,10 @@ public:
     Q_INVOKABLE void buildFileList(const QUrl &filesFolder);
     // A folder as the system writes its path ("/home/tech/fw", "C:\\fw"); other URLs as text.
     Q_INVOKABLE static QString displayPath(const QUrl &folder);
+    // A text as the window shows it: control characters escaped, and no more than a few hundred
+    // characters (a device's text may be as long as a datagram). The status and the run's line
+    // are logged whole when the window shows them cut.
+    Q_INVOKABLE static QString shownText(const QString &text);
     // Whether the URL names a folder on this machine that is there now.
     [[nodiscard]] static bool folderExists(const QUrl &folder);
     // The .bin names of the last listed folder, in any letter case, that no firmware name
@@ -197,6 +201,9 @@ private slots: // sequencing.cpp
     void futureFinishHandler();
 
 private:
+    // qtftp.cpp
+    // Logs text whole when the window shows it cut.
+    static void logWholeIfCut(const char *what, const QString &text);
     // sequencing.cpp
     void sendNextFile();
     void logUpload(const QUrl &fileUrl);

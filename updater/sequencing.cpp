@@ -207,6 +207,7 @@ void QTftp::setRunText(const QString &text)
 {
     if (m_runText == text)
         return;
+    logWholeIfCut("Run", text);
     m_runText = text;
     emit runTextChanged(m_runText);
 }

@@ -15,15 +15,23 @@ ApplicationWindow {
     minimumWidth: Math.ceil(Math.max(toolBar.leftPadding + toolButtons.implicitWidth
                                      + 2 * logo.anchors.margins + logo.width + toolBar.rightPadding,
                                      gridLayout.implicitWidth + 2 * gridLayout.anchors.margins))
-    minimumHeight: Math.ceil(toolBar.implicitHeight + statusBar.implicitHeight
-                             + gridLayout.implicitHeight + 2 * gridLayout.anchors.margins)
-    // A longer outcome makes the window taller rather than hiding a part of it.
+    // Never taller than the screen: the texts it shows are bounded (QTftp.shownText), so that
+    // takes a small screen or a very large font.
+    minimumHeight: Math.min(Math.ceil(toolBar.implicitHeight + statusBar.implicitHeight
+                                      + gridLayout.implicitHeight + 2 * gridLayout.anchors.margins),
+                            Screen.desktopAvailableHeight)
+    // A longer outcome makes the window taller rather than hiding a part of it, and once it is
+    // replaced by a shorter one the window shrinks back, unless the technician sized it since.
+    property int fittedHeight: 0
     onMinimumHeightChanged: {
-        if (app.height < app.minimumHeight)
+        if (app.height < app.minimumHeight || app.height === app.fittedHeight) {
             app.height = app.minimumHeight
+            app.fittedHeight = app.height
+        }
     }
     Component.onCompleted: {
         app.height = app.minimumHeight
+        app.fittedHeight = app.height
         // The folder chosen last, as if just chosen; said on the status line when it is gone.
         const remembered = qtftp.restoreFolder()
         if (String(remembered) !== "")
@@ -32,11 +40,17 @@ ApplicationWindow {
     title: qsTr("Tessaline Transmitter Update Tool")
 
     readonly property bool running: qtftp.runState === QTftp.Running
+    // Stop was pressed in this run: said once, and Stop is greyed out until the run has ended.
+    property bool stopping: false
     // Dark themes need a light plate behind the black logo. Known by the text's colour, which
     // every style sets (Universal, for one, leaves the palette as it is).
     readonly property bool dark: statusLabel.color.hslLightness > 0.5
     // The chosen folder as a URL, which is what the listing takes; the form shows it as a path.
     property url folder
+    // Set by start-up's watch while the window handles a key, click or touch of the technician's,
+    // and counted: the folder dialog tells a subfolder selected by hand from its own selection.
+    property bool handInput: false
+    property int inputSerial: 0
 
     // A run is not left under way: no closing or quitting until it has ended or been stopped,
     // and the technician is told so.
@@ -173,7 +187,7 @@ ApplicationWindow {
             anchors.verticalCenter: parent.verticalCenter
             anchors.leftMargin: 16
             anchors.rightMargin: 16
-            text: qtftp.errorString
+            text: qtftp.shownText(qtftp.errorString)
             textFormat: Text.PlainText
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             horizontalAlignment: Text.AlignLeft
@@ -198,7 +212,7 @@ ApplicationWindow {
         Label {
             id: selectedFolderLabel
             objectName: "selectedFolderLabel"
-            text: qtftp.displayPath(app.folder)
+            text: qtftp.shownText(qtftp.displayPath(app.folder))
             textFormat: Text.PlainText
             horizontalAlignment: Text.AlignLeft
             Layout.fillWidth: true
@@ -269,7 +283,14 @@ ApplicationWindow {
             onAccepted: app.start()
         }
 
+        // Holds the focus during a run (Start, which had it, is greyed out), so that the first Tab
+        // reaches Stop: not a stop of the Tab order itself, so it passes Tab on by hand.
         RowLayout {
+            id: runButtons
+            objectName: "runButtons"
+            Keys.onTabPressed: stopButton.forceActiveFocus(Qt.TabFocusReason)
+            Keys.onBacktabPressed: runButtons.nextItemInFocusChain(false).forceActiveFocus(
+                                       Qt.BacktabFocusReason)
             Button {
                 id: startButton
                 objectName: "startButton"
@@ -284,8 +305,11 @@ ApplicationWindow {
                 id: stopButton
                 objectName: "stopButton"
                 text: qsTr("Stop")
-                enabled: app.running
-                onClicked: qtftp.stopUpdate()
+                enabled: app.running && !app.stopping
+                onClicked: {
+                    app.stopping = true
+                    qtftp.stopUpdate()
+                }
                 Accessible.name: stopButton.text
                 Accessible.onPressAction: stopButton.clicked()
             }
@@ -317,7 +341,7 @@ ApplicationWindow {
             Layout.preferredWidth: 0
             Layout.minimumHeight: 2 * Math.ceil(textMetrics.lineSpacing)
             verticalAlignment: Text.AlignTop
-            text: qtftp.runText
+            text: qtftp.shownText(qtftp.runText)
             textFormat: Text.PlainText
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             Accessible.name: runLabel.text
@@ -334,8 +358,17 @@ ApplicationWindow {
     function start() {
         if (!startButton.enabled)
             return
+        app.stopping = false
         qtftp.buildFileList(app.folder)
         qtftp.startUpdate()
+        if (app.running)
+            runButtons.forceActiveFocus()
+    }
+
+    // After a run the next keystroke is again the address: of the next transmitter, say.
+    Connections {
+        target: qtftp
+        function onUpdateCompleted() { addressField.forceActiveFocus() }
     }
 
     // A new dialog for every opening: once shown, Qt's dialog keeps the folder it was left in
@@ -348,7 +381,8 @@ ApplicationWindow {
             openDialog.objectName = "" // gone from the object tree only once the loop runs
             openDialog.destroy()
         }
-        openDialog = openDialogComponent.createObject(app, {currentFolder: qtftp.startFolder()})
+        openDialog = openDialogComponent.createObject(app, {currentFolder: qtftp.startFolder(),
+                                                                  hostWindow: app})
         openDialog.accepted.connect(folderChosen)
         openDialog.open()
     }
@@ -359,35 +393,43 @@ ApplicationWindow {
             id: folderDialog
             objectName: "openDialog"
             title: qsTr("Please choose a folder")
-            // Qt Quick's own dialog selects the first subfolder by itself once it has listed a
-            // folder it enters, and nothing in one that has none (keeping Open greyed). Neither is
-            // the technician's choice: Open then chooses the folder shown. So the first subfolder
-            // selected after entering a folder is the dialog's own, however long the listing took;
-            // any later selection is the technician's.
-            property bool ownChoicePending: true
-            property string shownFolder: String(folderDialog.currentFolder)
-            property url automaticChoice
+            // Qt Quick's own dialog selects a subfolder by itself: the first one once it has listed
+            // a folder it enters (by a typed path, Up, the breadcrumb or a double-click), the one
+            // it came from after Up, and nothing in a folder without any (keeping Open greyed).
+            // None of that is the technician's choice, and Open then chooses the folder shown. A
+            // subfolder counts as chosen only when it was selected by the technician's own click
+            // or key, and not by the one that also changed the folder.
+            property url handChoice
+            property int folderChangeInput: -1
+            // The window, which knows when it handles the technician's input.
+            property var hostWindow: null
+            // The number of the key, click or touch being handled now; -1 when none is.
+            function handInputNow(): int {
+                return folderDialog.hostWindow && folderDialog.hostWindow.handInput
+                    ? folderDialog.hostWindow.inputSerial : -1
+            }
             onCurrentFolderChanged: {
-                if (String(folderDialog.currentFolder) === folderDialog.shownFolder)
-                    return
-                folderDialog.shownFolder = String(folderDialog.currentFolder)
-                folderDialog.ownChoicePending = true
-                folderDialog.automaticChoice = ""
+                folderDialog.handChoice = ""
+                folderDialog.folderChangeInput = folderDialog.handInputNow()
             }
             onSelectedFolderChanged: {
                 const selected = String(folderDialog.selectedFolder)
                 if (selected === "") {
                     folderDialog.selectedFolder = folderDialog.currentFolder
                 } else if (selected !== String(folderDialog.currentFolder)) {
-                    folderDialog.automaticChoice = folderDialog.ownChoicePending
-                            ? folderDialog.selectedFolder : ""
-                    folderDialog.ownChoicePending = false
+                    const input = folderDialog.handInputNow()
+                    const byHand = input !== -1 && input !== folderDialog.folderChangeInput
+                    folderDialog.handChoice = byHand ? folderDialog.selectedFolder : ""
                 }
             }
             function choice(): url {
-                return String(folderDialog.automaticChoice) !== ""
-                        && folderDialog.selectedFolder === folderDialog.automaticChoice
-                    ? folderDialog.currentFolder : folderDialog.selectedFolder
+                // Open in a dialog of the desktop's own, in a window of its own and not through
+                // this one: its selection is what the technician chose there.
+                if (folderDialog.handInputNow() === -1)
+                    return folderDialog.selectedFolder
+                return String(folderDialog.handChoice) !== ""
+                        && folderDialog.selectedFolder === folderDialog.handChoice
+                    ? folderDialog.selectedFolder : folderDialog.currentFolder
             }
         }
     }
