@@ -235,7 +235,7 @@ private slots:
             QCOMPARE(device.received.at(i),
                      block == 0 ? "\0\2"_ba + exchange.name.toLocal8Bit() + "\0octet\0tsize\0"_ba
                              + QByteArray::number(exchange.size) + '\0'
-                                : packet(3, block) + data.mid((block - 1) * 512, 512));
+                                : packet(3, block) + data.mid(qsizetype(block - 1) * 512, 512));
             // Progress counts each block once, however often it went.
             dataBytes += block && block != exchange.blocks.value(i - 1, -1)
                 ? int(device.received.at(i).size())

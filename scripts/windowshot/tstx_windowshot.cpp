@@ -1,6 +1,7 @@
 // Shows the program's window in one state for a screenshot, then waits to be stopped.
 //
-//     tstx_windowshot initial|ready|running|complete|stopped|warned|halted|dark|about|folder MARKER
+//     tstx_windowshot initial|ready|running|complete|stopped|warned|halted|stopping|long|dark|about|
+//                     folder MARKER
 //
 // Loads "qrc:/main.qml" as the program does and drives the window through its own actions and
 // fields. When the state is on screen it writes the window's size ("640x280") to MARKER;
@@ -8,6 +9,8 @@
 // folder; the only device is a local one on 127.0.0.1. For "running" it answers slowly, so the run
 // is seen in its first file; for "stopped" it refuses the third file half-way; for "warned" it
 // refuses the main image, whose ERROR is taken as received; "halted" is a slow run stopped by Stop;
+// "stopping" the same while the device takes its time to answer the block under way; "long" is
+// "stopped" with an ERROR text of 60,000 characters over several lines;
 // "dark" is "complete" in a dark palette. "folder" shows the folder dialog opened in the sample
 // folder, which has no subfolders.
 
@@ -62,8 +65,8 @@ int main(int argc, char *argv[])
 {
     if (argc != 3) {
         std::fputs(
-            "usage: tstx_windowshot initial|ready|running|complete|stopped|warned|halted|dark|"
-            "about|folder MARKER_FILE\n",
+            "usage: tstx_windowshot initial|ready|running|complete|stopped|warned|halted|stopping|"
+            "long|dark|about|folder MARKER_FILE\n",
             stderr);
         return 2;
     }
@@ -95,15 +98,20 @@ int main(int argc, char *argv[])
 
     // Acknowledges every block, slowly for "running" and "halted"; refuses block 3 of the third
     // file ("stopped") or of the first, the main image ("warned"), as a full disk.
-    const int refusedFile = state == "stopped" ? 3 : state == "warned" ? 1 : 0;
+    const int refusedFile = state == "stopped" || state == "long" ? 3 : state == "warned" ? 1 : 0;
+    const QByteArray refusal = state == "long"
+        ? "\0\5\0\3Disk full\nblock 3 of 7465-v3.1.bin\nretry later: "_ba + QByteArray(60000, 'x')
+            + '\0'
+        : "\0\5\0\3Disk full\0"_ba;
     int files = 0;
-    ScriptedDevice device([&files, refusedFile](int n, const QByteArray &got) {
+    ScriptedDevice device([&files, refusedFile, refusal](int n, const QByteArray &got) {
         files += int(got.startsWith("\0\2"_ba));
         if (files == refusedFile && got.startsWith("\0\3\0\3"_ba))
-            return QByteArrayList {"\0\5\0\3Disk full\0"_ba};
+            return QByteArrayList {refusal};
         return ScriptedDevice::acknowledge(n, got);
     });
-    device.delayMs = state == "running" || state == "halted" ? 10 : 0;
+    const bool slow = state == "running" || state == "halted" || state == "stopping";
+    device.delayMs = slow ? 10 : 0;
     if (state == "folder") {
         trigger(engine, "openAction"); // opens where the folder was chosen last
     } else if (state != "initial") {
@@ -123,21 +131,26 @@ int main(int argc, char *argv[])
             file.write(QByteArray::number(window->width()) + 'x'
                        + QByteArray::number(window->height()));
     };
-    const bool runs = state == "running" || state == "complete" || state == "stopped"
-        || state == "warned" || state == "halted" || state == "dark";
+    const bool runs = slow || state == "complete" || state == "stopped" || state == "long"
+        || state == "warned" || state == "dark";
     if (runs)
         QMetaObject::invokeMethod(item(engine, "startButton"), "clicked");
-    if (state == "halted") // Stop, a moment into the first file
-        QTimer::singleShot(
-            1200, [&engine] { QMetaObject::invokeMethod(item(engine, "stopButton"), "clicked"); });
-    else if (state == "about")
+    if (state == "halted" || state == "stopping") { // Stop, a moment into the first file
+        QTimer::singleShot(1200, [&engine, &device, state] {
+            if (state == "stopping") // the block under way is answered only after 8 s
+                device.delayMs = 8000;
+            QMetaObject::invokeMethod(item(engine, "stopButton"), "clicked");
+        });
+    } else if (state == "about")
         trigger(engine, "aboutAction");
     else if (!runs && state != "initial" && state != "ready" && state != "folder")
         qFatal("unknown state \"%s\"", state.constData());
 
     // Give the window time to settle (the run to make some progress, or to end), then tell
     // the script; stop by ourselves should nobody come.
-    if (runs && state != "running") {
+    if (state == "stopping") {
+        QTimer::singleShot(3500, shown);
+    } else if (runs && state != "running") {
         QObject::connect(qobject_cast<QTftp *>(item(engine, "qtftp")), &QTftp::updateCompleted,
                          [shown] { QTimer::singleShot(500, shown); });
     } else {
