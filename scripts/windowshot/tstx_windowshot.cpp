@@ -136,11 +136,10 @@ int main(int argc, char *argv[])
     if (runs)
         QMetaObject::invokeMethod(item(engine, "startButton"), "clicked");
     if (state == "halted" || state == "stopping") { // Stop, a moment into the first file
-        QTimer::singleShot(1200, [&engine, &device, state] {
-            if (state == "stopping") // the block under way is answered only after 8 s
-                device.delayMs = 8000;
-            QMetaObject::invokeMethod(item(engine, "stopButton"), "clicked");
-        });
+        if (state == "stopping") // from then on each block is answered only after 8 s
+            QTimer::singleShot(1100, [&device] { device.delayMs = 8000; });
+        QTimer::singleShot(
+            1200, [&engine] { QMetaObject::invokeMethod(item(engine, "stopButton"), "clicked"); });
     } else if (state == "about")
         trigger(engine, "aboutAction");
     else if (!runs && state != "initial" && state != "ready" && state != "folder")
