@@ -1,6 +1,7 @@
 // Shows the program's window in one state for a screenshot, then waits to be stopped.
 //
-//     tstx_windowshot initial|ready|running|complete|stopped|warned|halted|stopping|long|dark|about|
+//     tstx_windowshot
+//     initial|ready|running|complete|stopped|warned|halted|stopping|long|dark|about|
 //                     folder MARKER
 //
 // Loads "qrc:/main.qml" as the program does and drives the window through its own actions and
