@@ -1,8 +1,9 @@
 // Shows the program's window in one state for a screenshot, then waits to be stopped.
 //
-//     tstx_windowshot
-//     initial|ready|running|complete|stopped|warned|halted|stopping|long|dark|about|
-//                     folder MARKER
+//     tstx_windowshot STATE MARKER
+//
+// STATE: initial, ready, running, complete, stopped, warned, halted, stopping, long, dark, about
+// or folder.
 //
 // Loads "qrc:/main.qml" as the program does and drives the window through its own actions and
 // fields. When the state is on screen it writes the window's size ("640x280") to MARKER;
