@@ -22,7 +22,7 @@ QString Upload::cancelledStatus()
 
 QByteArray Upload::stoppedErrorText()
 {
-    return "Update stopped on request"_ba;
+    return cancelledStatus().toUtf8();
 }
 
 QString Upload::tooLargeText(const QString &what, qint64 size)
