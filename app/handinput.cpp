@@ -30,8 +30,12 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        // The type first: a window being destroyed is sent other events, and is no longer
+        // what its meta-object says.
+        if (!isHandInput(event->type()))
+            return false;
         auto *window = qobject_cast<QQuickWindow *>(watched);
-        if (window && isHandInput(event->type())) {
+        if (window) {
             window->setProperty("inputSerial", window->property("inputSerial").toInt() + 1);
             window->setProperty("handInput", true);
             // Runs once everything this event started has run, before anything that was
