@@ -76,7 +76,11 @@ bool Upload::run()
     // a transmitter network without a name server that takes seconds for every file.
     QHostAddress device = request.deviceAddress;
     if (device.isNull()) {
-        const QHostInfo host = QHostInfo::fromName(request.deviceName);
+        // A copy of the name's characters of its own: QHostInfo keeps the text and drops it in
+        // Qt's code, which ThreadSanitizer does not see, so a text shared with the previous
+        // upload's request (dropped on another thread) looked raced to it.
+        const QHostInfo host = QHostInfo::fromName(
+            QString(request.deviceName.constData(), request.deviceName.size()));
         if (host.addresses().isEmpty())
             return fail(u"could not resolve host name %1"_s.arg(host.hostName()));
         device = host.addresses().constFirst();
