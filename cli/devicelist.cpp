@@ -2,7 +2,6 @@
 
 #include "deviceaddress.h"
 #include "output.h"
-#include "qtftp.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -37,7 +36,7 @@ QString nameProblem(const QString &device)
     if (device.count(u':') == 1 && !device.contains(u"//"_s))
         return u"the device %1 has a port in it; give the address alone, and the port with "
                "--port, such as --port %2"_s.arg(shown, printable(device.section(u':', 1)));
-    if (const QString problem = QTftp::addressProblem(device); !problem.isEmpty())
+    if (const QString problem = readDeviceAddress(device).problem; !problem.isEmpty())
         return u"the device "_s + printable(problem);
     return {};
 }

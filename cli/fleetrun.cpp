@@ -1,8 +1,12 @@
 #include "fleetrun.h"
 
+#include "deviceaddress.h"
 #include "output.h"
 
+#include <QHash>
+
 #include <algorithm>
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -50,42 +54,68 @@ QString inResultColour(std::FILE *stream, const DeviceOutcome &outcome, const QS
 QString acceptedErrorsText(const DeviceOutcome &outcome)
 {
     QString text;
-    for (const QTftp::AcceptedError &error : outcome.acceptedErrors)
+    for (const UpdateEngine::AcceptedError &error : outcome.acceptedErrors)
         text += u"; ERROR taken as received for %1: %2 %3, after %4 bytes acknowledged"_s.arg(
             printable(error.fileName), QString::number(error.code), printable(error.message),
             QString::number(error.bytesAcknowledged));
     return text;
 }
 
-FleetRun::FleetRun(const QString &localAddress, quint16 port, bool resend)
-    : m_localAddress(localAddress)
-    , m_port(port)
-    , m_resend(resend)
+FleetRun::FleetRun(const UpdateEngine::Options &options, bool strict)
+    : m_options(options)
+    , m_strict(strict)
 { }
 
 QString FleetRun::prepare(const QString &folder)
 {
     m_listing = listFirmware(folder);
     // It would send only "done", which a transmitter takes for a finished update.
-    if (m_listing.names.isEmpty())
+    if (m_listing.names.isEmpty() && m_listing.folderProblem.isEmpty())
         return u"%1 holds no firmware images; see what a run would send with: tstx-update %1 --list"_s
             .arg(printable(folder));
     // Found now, not at the file's turn with the files before it already in every transmitter;
     // and read now, once: a change to the folder during the run changes nothing that is sent.
-    m_images = Firmware::readImages(folder, m_listing.names);
-    if (m_images.refused())
+    m_images = std::make_shared<const Firmware::ImageSet>(Firmware::readImages(folder, m_listing));
+    if (m_images->refused())
         return u"%1; nothing was sent: mend the folder, then check it with tstx-update %2 --list"_s
-            .arg(printable(m_images.refusal), printable(folder));
-    for (const Firmware::Image &image : std::as_const(m_images.images))
+            .arg(printable(m_images->refusal), printable(folder));
+    if (const QStringList found = warnings(std::numeric_limits<qsizetype>::max());
+        m_strict && !found.isEmpty())
+        return u"--strict refuses the folder, sending nothing: %1"_s.arg(
+            printable(found.join(u"; "_s)));
+    for (const Firmware::Image &image : std::as_const(m_images->images))
         m_files.append({image.name, image.size(), image.sha256});
     return {};
 }
 
-void FleetRun::setDevices(const QStringList &devices)
+QStringList FleetRun::warnings(qsizetype namesShown) const
+{
+    return m_listing.warnings(namesShown) + (m_images ? m_images->warnings : QStringList());
+}
+
+QString FleetRun::setDevices(const QStringList &devices, const InterfaceList &interfaces,
+                             const HostLookup &lookup)
 {
     m_devices.resize(size_t(devices.size()));
-    for (qsizetype i = 0; i < devices.size(); ++i)
-        m_devices[size_t(i)].outcome.device = devices.at(i);
+    // Two updates of one transmitter at once would run into each other, whatever it was called.
+    QHash<QHostAddress, int> byAddress;
+    for (qsizetype i = 0; i < devices.size(); ++i) {
+        Device &device = m_devices[size_t(i)];
+        device.outcome.device = devices.at(i);
+        device.target = resolveDevice(devices.at(i), interfaces, lookup);
+        // An address typed that cannot be one transmitter is a slip in the list; a name that
+        // leads nowhere fails that transmitter alone.
+        if (!device.target.usable() && !readDeviceAddress(devices.at(i)).isHostName())
+            return u"the device "_s + printable(device.target.problem);
+        if (!device.target.usable())
+            continue;
+        if (const auto seen = byAddress.constFind(device.target.address); seen != byAddress.cend())
+            return u"the devices %1 and %2 both lead to %3; list each transmitter once"_s.arg(
+                printable(devices.at(*seen)), printable(devices.at(i)),
+                device.target.address.toString());
+        byAddress.insert(device.target.address, int(i));
+    }
+    return {};
 }
 
 void FleetRun::start(int parallel)
@@ -99,22 +129,25 @@ void FleetRun::startMore()
     while (!m_interrupted && m_running < m_parallel && m_next < deviceCount()) {
         const int index = m_next++;
         Device &device = m_devices[size_t(index)];
+        // Nothing to send to: it fails alone, before anything went to it.
+        if (!device.target.usable()) {
+            device.outcome.result = DeviceOutcome::Failed;
+            device.outcome.status = device.target.problem;
+            emit deviceEnded(index);
+            continue;
+        }
         device.outcome.result = DeviceOutcome::Running;
+        device.outcome.address = device.target.address.toString();
         ++m_running;
         device.clock.start();
-        device.tftp = std::make_unique<QTftp>();
-        QTftp *tftp = device.tftp.get();
-        tftp->setLocalAddress(m_localAddress);
-        tftp->setRemoteAddress(device.outcome.device);
-        tftp->setRemotePort(m_port);
-        tftp->setResendOnSilence(m_resend);
+        device.engine = std::make_unique<UpdateEngine>(m_images, device.target.address, m_options);
+        UpdateEngine *engine = device.engine.get();
         // The size of each upload is reported once its write request went out.
-        connect(tftp, &QTftp::fileSizeChanged, this, [this, index] { noteUpload(index); });
-        connect(tftp, &QTftp::updateCompleted, this, [this, index] { complete(index); });
-        // Can end at once (a cancel, say), calling complete() before it returns.
-        tftp->startUpdateWith(m_images);
+        connect(engine, &UpdateEngine::fileSizeKnown, this, [this, index] { noteUpload(index); });
+        connect(engine, &UpdateEngine::ended, this, [this, index] { complete(index); });
+        engine->start();
     }
-    if (m_running == 0 && !m_finished) {
+    if (m_running == 0 && !m_finished && (m_interrupted || m_next == deviceCount())) {
         m_finished = true;
         emit finished();
     }
@@ -126,7 +159,7 @@ void FleetRun::interrupt()
     for (Device &device : m_devices) {
         if (device.outcome.result == DeviceOutcome::Running) {
             device.cancelled = true;
-            device.tftp->cancelUpdate();
+            device.engine->cancel();
         }
     }
 }
@@ -140,16 +173,16 @@ void FleetRun::abandonRunning()
         record(device);
         device.outcome.result = DeviceOutcome::Cancelled;
         device.outcome.status = u"Quit at once (Ctrl+C twice) during %1"_s.arg(
-            fileName(device.tftp->currentFileIndex()));
+            fileName(device.engine->currentFileIndex()));
     }
 }
 
 void FleetRun::noteUpload(int index)
 {
     Device &device = m_devices[size_t(index)];
-    if (device.tftp->currentFileIndex() == device.shownFile)
+    if (device.engine->currentFileIndex() == device.shownFile)
         return;
-    device.shownFile = device.tftp->currentFileIndex();
+    device.shownFile = device.engine->currentFileIndex();
     emit fileStarted(index);
 }
 
@@ -159,39 +192,48 @@ void FleetRun::complete(int index)
     DeviceOutcome &outcome = device.outcome;
     record(device);
     // Updated means the device took "done": each file before it went through first.
-    if (outcome.filesSent == fileCount())
+    switch (device.engine->outcome()) {
+    case UpdateEngine::Outcome::Complete:
         outcome.result = DeviceOutcome::Updated;
-    else
+        break;
+    case UpdateEngine::Outcome::Cancelled:
+        outcome.result = DeviceOutcome::Cancelled;
+        break;
+    default:
         outcome.result = device.cancelled ? DeviceOutcome::Cancelled : DeviceOutcome::Failed;
+    }
     --m_running;
-    // Not from inside its own signal: the object goes once the signal has returned.
-    device.tftp.release()->deleteLater();
+    // Not from inside its own signal: the engine goes once the signal has returned.
+    device.engine.release()->deleteLater();
     emit deviceEnded(index);
-    // Later, not from inside the updater's signal, and after a loop in startMore has ended.
+    // Later, not from inside the engine's signal, and after a loop in startMore has ended.
     QMetaObject::invokeMethod(this, &FleetRun::startMore, Qt::QueuedConnection);
 }
 
 void FleetRun::record(Device &device)
 {
     DeviceOutcome &outcome = device.outcome;
+    const UpdateEngine &engine = *device.engine;
     outcome.seconds = double(device.clock.elapsed()) / 1000;
-    outcome.filesSent = device.tftp->currentFileIndex();
-    outcome.status = device.tftp->errorString();
-    outcome.address = device.tftp->deviceAddress();
-    outcome.bytes = device.tftp->acknowledgedBytes();
-    outcome.acceptedErrors = device.tftp->acceptedErrors();
+    outcome.filesSent = engine.outcome() == UpdateEngine::Outcome::Complete
+        ? engine.fileCount()
+        : engine.currentFileIndex();
+    outcome.status = engine.status();
+    outcome.bytes = engine.acknowledgedBytes();
+    outcome.acceptedErrors = engine.acceptedErrors();
 }
 
 bool FleetRun::allUpdated() const
 {
-    return std::all_of(m_devices.cbegin(), m_devices.cend(), [](const Device &device) {
-        return device.outcome.result == DeviceOutcome::Updated;
+    return std::all_of(m_devices.cbegin(), m_devices.cend(), [this](const Device &device) {
+        return device.outcome.result == DeviceOutcome::Updated
+            && !(m_strict && !device.outcome.acceptedErrors.isEmpty());
     });
 }
 
 QString FleetRun::fileName(int index) const
 {
-    return index < m_files.size() ? m_files.at(index).name : u"done"_s;
+    return index < m_files.size() ? m_files.at(index).name : UpdateEngine::endMarker;
 }
 
 const DeviceOutcome &FleetRun::outcome(int device) const
@@ -202,13 +244,13 @@ const DeviceOutcome &FleetRun::outcome(int device) const
 int FleetRun::currentFile(int device) const
 {
     const Device &shown = m_devices[size_t(device)];
-    return shown.tftp ? shown.tftp->currentFileIndex() : shown.outcome.filesSent;
+    return shown.engine ? shown.engine->currentFileIndex() : shown.outcome.filesSent;
 }
 
 int FleetRun::percent(int device) const
 {
-    const QTftp *tftp = m_devices[size_t(device)].tftp.get();
-    if (!tftp || tftp->fileSize() <= 0)
+    const UpdateEngine *engine = m_devices[size_t(device)].engine.get();
+    if (!engine || engine->fileSize() <= 0)
         return 0;
-    return int(qMin<qint64>(100, qint64(tftp->fileProgress()) * 100 / tftp->fileSize()));
+    return int(qMin<qint64>(100, engine->sampledProgress() * 100 / engine->fileSize()));
 }

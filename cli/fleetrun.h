@@ -2,7 +2,8 @@
 
 #include "fileselection.h"
 #include "firmwarefile.h"
-#include "qtftp.h"
+#include "runplan.h"
+#include "updateengine.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -35,7 +36,7 @@ struct DeviceOutcome
     double seconds = 0;
     QString status; // the status text that ended its update, as the updater wrote it
     // Primary images the device answered with an ERROR, which the update takes as received.
-    QList<QTftp::AcceptedError> acceptedErrors;
+    QList<UpdateEngine::AcceptedError> acceptedErrors;
 };
 
 // The device as typed and, where a name was typed, the address it led to: "tx-7 (10.0.0.7)".
@@ -51,22 +52,28 @@ QString inResultColour(std::FILE *stream, const DeviceOutcome &outcome, const QS
 QString acceptedErrorsText(const DeviceOutcome &outcome);
 
 // Updates a fleet with at most a given number of updates at once. The folder is listed, checked
-// and read once, and those images go to every transmitter. Each running update has a QTftp
-// object of its own, driven as the window drives its one; a transmitter waiting for its turn or
-// done with it costs only its row. All of it runs in the thread that made the run.
+// and read once, and those images go to every transmitter; every transmitter is looked up once,
+// before anything is sent. Each running update is an UpdateEngine of its own; a transmitter
+// waiting for its turn or done with it costs only its row. All of it runs in the thread that made
+// the run.
 class FleetRun : public QObject
 {
     Q_OBJECT
 
 public:
-    // Every transmitter is reached from localAddress (empty: the system chooses) at port.
-    FleetRun(const QString &localAddress, quint16 port, bool resend);
+    // Every transmitter is reached from options.localAddress (empty: the system chooses) at
+    // options.port. Strict: a warning about the folder refuses the run, and an ERROR taken as
+    // received is no update.
+    FleetRun(const UpdateEngine::Options &options, bool strict);
 
     // Lists, checks and reads the folder once for all transmitters; the usage error, or an empty
     // text.
     QString prepare(const QString &folder);
-    // A row for each transmitter, to be updated in this order.
-    void setDevices(const QStringList &devices);
+    // A row for each transmitter, to be updated in this order, each looked up now; the usage
+    // error (two that lead to one address), or an empty text. A name that leads nowhere, or to
+    // an address that cannot be one transmitter, fails that transmitter alone, sending nothing.
+    QString setDevices(const QStringList &devices, const InterfaceList &interfaces,
+                       const HostLookup &lookup);
     // Starts updates, at most parallel at a time, until every transmitter has had its turn.
     void start(int parallel);
     // Starts no further transmitter and cancels the running ones.
@@ -75,11 +82,15 @@ public:
     void abandonRunning();
 
     [[nodiscard]] bool interrupted() const { return m_interrupted; }
+    // Every transmitter updated; with strict, none with an ERROR taken as received.
     [[nodiscard]] bool allUpdated() const;
+    [[nodiscard]] bool strict() const { return m_strict; }
     // The images every transmitter gets, as read when the run was prepared.
     [[nodiscard]] const QList<FirmwareFile> &files() const { return m_files; }
-    // The folder as listed: the .bin files that match no firmware name, and copies.
-    [[nodiscard]] const FirmwareListing &listing() const { return m_listing; }
+    [[nodiscard]] bool checksumsChecked() const { return m_images && m_images->checksumsChecked; }
+    // What the technician should know about the folder, one sentence each, the first namesShown
+    // unmatched names spelt out.
+    [[nodiscard]] QStringList warnings(qsizetype namesShown) const;
     // The files of an update: the firmware files and "done".
     [[nodiscard]] int fileCount() const { return int(files().size()) + 1; }
     [[nodiscard]] QString fileName(int index) const;
@@ -100,7 +111,8 @@ signals:
 private:
     struct Device
     {
-        std::unique_ptr<QTftp> tftp; // while its update runs
+        std::unique_ptr<UpdateEngine> engine; // while its update runs
+        DeviceTarget target;
         DeviceOutcome outcome;
         QElapsedTimer clock;
         int shownFile = -1;
@@ -113,11 +125,10 @@ private:
     void record(Device &device);
 
     std::vector<Device> m_devices;
-    QString m_localAddress;
-    quint16 m_port = 69;
-    bool m_resend = false;
+    UpdateEngine::Options m_options;
+    bool m_strict = false;
     FirmwareListing m_listing;
-    Firmware::ImageSet m_images;
+    std::shared_ptr<const Firmware::ImageSet> m_images;
     QList<FirmwareFile> m_files; // of m_images
     int m_parallel = 1;
     int m_next = 0; // the next transmitter to start

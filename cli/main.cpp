@@ -6,9 +6,10 @@
 #include "fleetrun.h"
 #include "options.h"
 #include "output.h"
-#include "qtftp.h"
 #include "report.h"
+#include "runplan.h"
 #include "updaterlog.h"
+#include "version.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,27 +41,33 @@ QString imageLine(qint64 size, const QString &sha256, const QString &name)
     return u"%1  %2  %3\n"_s.arg(size, 10).arg(sha256, printable(name));
 }
 
-// What a listing tells the technician beside the files: copies of one image, each of which is
-// sent, and the .bin files left out. One line each, made safe for the terminal.
-QStringList listingNotes(const FirmwareListing &listing)
+// What a listing tells the technician beside the files: copies and versions of one image, each
+// of which is sent, the .bin files left out, checksum lists that are not read. One line each,
+// made safe for the terminal.
+QStringList listingNotes(const QStringList &warnings)
 {
     QStringList notes;
-    for (const QStringList &copies : listing.copies)
-        notes.append(u"tstx-update: "_s + printable(copiesText(copies))
-                     + u"; remove the ones that should not go"_s);
-    if (const QString unmatched = unmatchedText(listing.unmatched, unmatchedNamesShown);
-        !unmatched.isEmpty())
-        notes.append(u"tstx-update: "_s + printable(unmatched));
+    for (const QString &warning : warnings)
+        notes.append(u"tstx-update: "_s + printable(warning));
     return notes;
 }
 
+// Whether the images were checked against the folder's SHA256SUMS.
+QString checksumNote(bool checked)
+{
+    return checked ? u"tstx-update: every image matches its line in SHA256SUMS"_s
+                   : u"tstx-update: the images are not checked: the folder has no SHA256SUMS"_s;
+}
+
 // The files a run would send, in sending order with their sizes and SHA-256, then "done". Exits
-// with 1 when a run would refuse to start, so that a script can check a folder first.
-int listFolder(const QString &folder)
+// with 1 when a run would refuse to start, so that a script can check a folder first, and with
+// --strict also when there is anything to warn of.
+int listFolder(const QString &folder, bool strict)
 {
     const FirmwareListing listing = listFirmware(folder);
-    const Firmware::ImageSet images = Firmware::readImages(folder, listing.names);
-    if (listing.names.isEmpty())
+    const Firmware::ImageSet images
+        = Firmware::readImages(folder, listing, Firmware::Keep::DigestsOnly);
+    if (listing.names.isEmpty() && listing.folderProblem.isEmpty())
         writeTo(stderr,
                 u"tstx-update: no firmware files in %1, so a run would refuse to start\n"_s.arg(
                     printable(folder)));
@@ -68,8 +75,11 @@ int listFolder(const QString &folder)
         writeTo(stderr,
                 u"tstx-update: a run would refuse to start, sending nothing: "_s
                     + printable(images.refusal) + u'\n');
-    for (const QString &note : listingNotes(listing))
+    const QStringList warnings = listing.warnings(unmatchedNamesShown) + images.warnings;
+    for (const QString &note : listingNotes(warnings))
         writeTo(stderr, note + u'\n');
+    if (!images.refused())
+        writeTo(stderr, checksumNote(images.checksumsChecked) + u'\n');
     // A file that stops the run before it is read shows its size on disk, and "-" for its digest.
     QString lines;
     for (qsizetype i = 0; i < listing.names.size(); ++i) {
@@ -79,7 +89,8 @@ int listFolder(const QString &folder)
             : imageLine(QFileInfo(QDir(folder).filePath(name)).size(), u"-"_s, name);
     }
     writeTo(stdout, lines + imageLine(0, Firmware::sha256Hex({}), u"done"_s));
-    return listing.names.isEmpty() || images.refused() ? 1 : 0;
+    const bool refused = listing.names.isEmpty() || images.refused();
+    return refused || (strict && !warnings.isEmpty()) ? 1 : 0;
 }
 
 // The table, the count, and the report when one was asked for; the exit status of the run.
@@ -94,13 +105,22 @@ int report(const FleetRun &run, const Options &options, ProgressDisplay &display
     writeTo(stdout, images);
     int status = run.allUpdated() ? 0 : 1;
     int updated = 0;
-    for (int device = 0; device < run.deviceCount(); ++device)
-        updated += run.outcome(device).result == DeviceOutcome::Updated;
-    display.message(u"tstx-update: %1 of %2 updated%3"_s.arg(
+    int accepted = 0;
+    for (int device = 0; device < run.deviceCount(); ++device) {
+        const DeviceOutcome &outcome = run.outcome(device);
+        updated += outcome.result == DeviceOutcome::Updated;
+        accepted += outcome.result == DeviceOutcome::Updated && !outcome.acceptedErrors.isEmpty();
+    }
+    display.message(u"tstx-update: %1 of %2 updated%3%4"_s.arg(
         QString::number(updated), counted(run.deviceCount(), u"transmitter"_s),
+        run.strict() && accepted > 0
+            ? u", %1 of them with an ERROR taken as received, which --strict counts as failed"_s
+                  .arg(accepted)
+            : QString(),
         run.interrupted() ? u" (interrupted)"_s : QString()));
     if (!options.reportFile.isEmpty()) {
-        if (const QString error = writeReport(options.reportFile, run, options.folder);
+        if (const QString error
+            = writeReport(options.reportFile, run, options.folder, options.devicesFile);
             !error.isEmpty()) {
             display.message(u"tstx-update: "_s + error);
             status = 1;
@@ -114,7 +134,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"tstx-update"_s);
-    QCoreApplication::setApplicationVersion(QTftp::updaterVersion());
+    QCoreApplication::setApplicationVersion(toolVersion());
     Console::keepRunningWithoutOutput();
 
     Options options;
@@ -126,18 +146,25 @@ int main(int argc, char *argv[])
         QLoggingCategory::setFilterRules(QLatin1StringView(updaterLog().categoryName())
                                          + ".debug=false"_L1);
     if (options.listOnly)
-        return listFolder(options.folder);
+        return listFolder(options.folder, options.strict);
     // Each running update holds a socket and a thread's wake-up: checked before anything is sent.
     if (const QString error = openFilesProblem(options.parallel, Console::raiseOpenFileLimit());
         !error.isEmpty())
         return usageError(error);
 
-    FleetRun run(options.localAddress, options.port, options.resend);
+    FleetRun run({.localAddress = options.localAddress,
+                  .port = options.port,
+                  .resendOnSilence = options.resend},
+                 options.strict);
     if (const QString error = run.prepare(options.folder); !error.isEmpty())
         return usageError(error);
     if (const QString error = readDevices(options); !error.isEmpty())
         return usageError(error);
-    run.setDevices(options.devices);
+    // Every transmitter found once, before the first block goes out to any.
+    if (const QString error
+        = run.setDevices(options.devices, systemInterfaces(), systemHostLookup());
+        !error.isEmpty())
+        return usageError(error);
     // Each upload blocks a pool thread for its whole length.
     QThreadPool *pool = QThreadPool::globalInstance();
     pool->setMaxThreadCount(qMax(pool->maxThreadCount(), options.parallel));
@@ -147,8 +174,9 @@ int main(int argc, char *argv[])
         counted(run.files().size(), u"firmware file"_s),
         counted(run.deviceCount(), u"transmitter"_s),
         QString::number(qMin(options.parallel, run.deviceCount()))));
-    for (const QString &note : listingNotes(run.listing()))
+    for (const QString &note : listingNotes(run.warnings(unmatchedNamesShown)))
         display.message(note);
+    display.message(checksumNote(run.checksumsChecked()));
     InterruptWatcher interrupts;
     QObject::connect(&interrupts, &InterruptWatcher::interrupted, &run, [&] {
         // Cancelled first: once the message shows, no running upload sends another block.

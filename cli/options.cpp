@@ -4,6 +4,7 @@
 #include "networkinterfaces.h"
 #include "output.h"
 #include "report.h"
+#include "runplan.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -120,9 +121,15 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
         "For lossy links to transmitters whose TFTP server ignores a block it already has. Off "
         "by default: some servers (older lwIP ones) write a repeated block twice, which "
         "corrupts the image."_s);
+    const QCommandLineOption strict(
+        u"strict"_s,
+        u"All or nothing: refuse a folder with anything to warn of (copies or versions of one "
+        "image, .bin files left out, a checksum list that is not read, an empty primary image), "
+        "and count a transmitter that answered an image with an ERROR, which is otherwise taken "
+        "as received, as not updated."_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Show the updater's debugging output."_s);
-    parser.addOptions(
-        {list, devicesFile, interface, localAddress, port, parallel, report, resend, verbose});
+    parser.addOptions({list, devicesFile, interface, localAddress, port, parallel, report, resend,
+                       strict, verbose});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(u"folder"_s,
@@ -140,6 +147,7 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
 
     options.verbose = parser.isSet(verbose);
     options.resend = parser.isSet(resend);
+    options.strict = parser.isSet(strict);
     QStringList positional = parser.positionalArguments();
     options.listOnly = parser.isSet(list);
     if (positional.isEmpty())
@@ -183,17 +191,21 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
             return u"there is no interface %1 with an IPv4 address; give one of: %2"_s.arg(
                 printable(parser.value(interface)), printable(interfaceNames()));
     }
+    // Read as a device address is: 010.200.000.001 is refused, not taken for 8.200.0.1; and one
+    // of this machine's, found now rather than when every transmitter has failed.
     if (parser.isSet(localAddress)) {
-        const QHostAddress address(parser.value(localAddress));
-        if (address.isNull())
-            return u"%1 is not an IP address; give the local address as digits, such as "
-                   "--local-address 192.168.1.10"_s.arg(printable(parser.value(localAddress)));
+        QHostAddress address;
+        if (const QString problem
+            = readLocalAddress(parser.value(localAddress), systemInterfaces(), address);
+            !problem.isEmpty())
+            return u"--local-address "_s + printable(problem);
         options.localAddress = address.toString();
     }
     options.reportFile = parser.value(report);
     // Found out now rather than after a long run.
     if (parser.isSet(report)) {
-        if (QString error = reportTargetProblem(options.reportFile, options.folder);
+        if (QString error
+            = reportTargetProblem(options.reportFile, options.folder, options.devicesFile);
             !error.isEmpty())
             return error;
     }

@@ -14,6 +14,7 @@ struct Options
     quint16 port = 69;
     int parallel = 8;
     bool resend = false; // --resend: the last packet again when a transmitter is silent
+    bool strict = false; // --strict: no warnings, and an ERROR taken as received is a failure
     QString reportFile;
     bool verbose = false;
 };

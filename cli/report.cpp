@@ -37,7 +37,7 @@ void printSummary(const FleetRun &run)
         for (qsizetype column = 0; column < row.size(); ++column)
             widths[column] = qMax(widths[column], row.at(column).size());
         const DeviceOutcome &outcome = run.outcome(device);
-        for (const QTftp::AcceptedError &error : outcome.acceptedErrors) {
+        for (const UpdateEngine::AcceptedError &error : outcome.acceptedErrors) {
             accepted += u"  %1  %2: ERROR %3 %4, after %5 bytes acknowledged\n"_s.arg(
                 printable(outcome.device), printable(error.fileName), QString::number(error.code),
                 printable(error.message), QString::number(error.bytesAcknowledged));
@@ -83,7 +83,8 @@ QFileInfo reportTarget(const QString &path)
 }
 } // namespace
 
-QString reportTargetProblem(const QString &path, const QString &firmwareFolder)
+QString reportTargetProblem(const QString &path, const QString &firmwareFolder,
+                            const QString &devicesFile)
 {
     if (path.isEmpty())
         return u"--report takes a file name, such as --report fleet.json"_s;
@@ -95,12 +96,15 @@ QString reportTargetProblem(const QString &path, const QString &firmwareFolder)
     if (!folder.isDir())
         return u"there is no folder for the report %1; give a file in an existing folder"_s.arg(
             printable(path));
-    // A .bin file there is an image to the next run, which would send the report as firmware.
-    if (file.fileName().contains(u".bin"_s, Qt::CaseInsensitive)
-        && folder.canonicalFilePath() == QFileInfo(firmwareFolder).canonicalFilePath())
-        return u"the report %1 would be written to %2, a .bin file in the firmware folder, which "
-               "a run sends as an image; give a report file elsewhere, such as --report "
-               "fleet.json"_s.arg(printable(path), printable(file.fileName()));
+    // A file there is an image, SHA256SUMS or something else the next run reads.
+    if (folder.canonicalFilePath() == QFileInfo(firmwareFolder).canonicalFilePath())
+        return u"the report %1 would be written to %2 in the firmware folder, which the next run "
+               "reads; give a report file elsewhere, such as --report fleet.json"_s.arg(
+                   printable(path), printable(file.fileName()));
+    if (!devicesFile.isEmpty() && devicesFile != u"-"_s && file.exists()
+        && file.canonicalFilePath() == QFileInfo(devicesFile).canonicalFilePath())
+        return u"the report %1 would replace the devices file %2; give a report file of its own, "
+               "such as --report fleet.json"_s.arg(printable(path), printable(devicesFile));
     if (file.exists() && !file.isFile())
         return u"the report %1 is not a regular file; give the path of a new or a regular file"_s
             .arg(printable(path));
@@ -110,8 +114,12 @@ QString reportTargetProblem(const QString &path, const QString &firmwareFolder)
     return {};
 }
 
-QString writeReport(const QString &path, const FleetRun &run, const QString &folder)
+QString writeReport(const QString &path, const FleetRun &run, const QString &folder,
+                    const QString &devicesFile)
 {
+    // Looked at again: during a long run the path may have become a link to something else.
+    if (const QString problem = reportTargetProblem(path, folder, devicesFile); !problem.isEmpty())
+        return u"the report was not written: "_s + problem;
     QJsonArray files;
     for (const FirmwareFile &file : run.files())
         files.append(QJsonObject {
@@ -122,7 +130,7 @@ QString writeReport(const QString &path, const FleetRun &run, const QString &fol
         const DeviceOutcome &outcome = run.outcome(device);
         ++counts[outcome.result];
         QJsonArray acceptedErrors;
-        for (const QTftp::AcceptedError &error : outcome.acceptedErrors)
+        for (const UpdateEngine::AcceptedError &error : outcome.acceptedErrors)
             acceptedErrors.append(QJsonObject {{u"file"_s, error.fileName},
                                                {u"code"_s, error.code},
                                                {u"message"_s, error.message},
@@ -142,11 +150,10 @@ QString writeReport(const QString &path, const FleetRun &run, const QString &fol
                               {u"failed"_s, counts[DeviceOutcome::Failed]},
                               {u"cancelled"_s, counts[DeviceOutcome::Cancelled]},
                               {u"notStarted"_s, counts[DeviceOutcome::NotStarted]}};
-    const QJsonObject report {{u"folder"_s, folder},
-                              {u"files"_s, files},
-                              {u"devices"_s, devices},
-                              {u"totals"_s, totals},
-                              {u"interrupted"_s, run.interrupted()}};
+    const QJsonObject report {
+        {u"folder"_s, folder}, {u"sha256sumsChecked"_s, run.checksumsChecked()},
+        {u"files"_s, files},   {u"devices"_s, devices},
+        {u"totals"_s, totals}, {u"interrupted"_s, run.interrupted()}};
     // Through a link to the file it leads to, which the check before the run looked at.
     const QString error = Console::replaceFile(reportTarget(path).absoluteFilePath(),
                                                QJsonDocument(report).toJson());

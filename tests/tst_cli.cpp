@@ -390,12 +390,35 @@ exit $status)sh"_s;
         // A device node takes the FIFO's path; /dev/null, were it not refused, would be replaced.
         row("report to a FIFO", {dir, device, u"--report"_s, empty.filePath(u"fifo"_s)}, 2,
             "is not a regular file");
-        // The next run would send the report as an image.
+        // The next run would send the report as an image, or be refused for its checksums.
+        const char *inFolder = "in the firmware folder, which the next run reads";
         row("report to an image", {dir, device, u"--report"_s, folder.filePath(firmware[1])}, 2,
-            "a .bin file in the firmware folder");
+            inFolder);
+        row("report to SHA256SUMS",
+            {summed.path(), device, u"--report"_s, summed.filePath(u"SHA256SUMS"_s)}, 2, inFolder);
         row("report through a link to an image",
             {dir, device, u"--report"_s, empty.filePath(u"to-image"_s)}, 2,
-            "would be written to 7465-v4.bin, a .bin file in the firmware folder");
+            "would be written to 7465-v4.bin in the firmware folder");
+        row("report to the devices file",
+            {dir, u"--devices"_s, empty.filePath(u"devices"_s), u"--report"_s,
+             empty.filePath(u"devices"_s)},
+            2, "would replace the devices file");
+        // Read as device addresses are, and one of this machine's.
+        row("local address with leading zeros",
+            {dir, device, u"--local-address"_s, u"127.000.000.001"_s}, 2,
+            "--local-address 127.000.000.001 has parts with leading zeros");
+        row("local address not on this machine",
+            {dir, device, u"--local-address"_s, u"203.0.113.7"_s}, 2,
+            "--local-address 203.0.113.7 is not an address of this machine");
+        row("the unspecified address", {dir, u"0.0.0.0"_s}, 2,
+            "the device 0.0.0.0 is the unspecified address");
+        row("a subnet's broadcast", {dir, u"127.255.255.255"_s}, 2,
+            "the device 127.255.255.255 is the broadcast address of a network of the interface lo");
+        row("one transmitter by two names", {dir, u"127.0.0.1"_s, u"localhost"_s}, 2,
+            "the devices 127.0.0.1 and localhost both lead to 127.0.0.1");
+        // All or nothing: the decoy left out is enough to refuse.
+        row("--strict with a .bin file left out", {dir, device, u"--strict"_s}, 2,
+            "--strict refuses the folder, sending nothing: 1 .bin file matches no firmware name");
         row("report through a link into a missing folder",
             {dir, device, u"--report"_s, empty.filePath(u"to-nowhere"_s)}, 2,
             "there is no folder for the report");

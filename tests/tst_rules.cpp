@@ -5,6 +5,10 @@
 #include "support/testsupport.h"
 
 #include <QSignalSpy>
+#include <QThreadPool>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace TestSupport;
@@ -23,6 +27,13 @@ QStringList split(const QString &names)
 {
     return names.split(u'|', Qt::SkipEmptyParts);
 }
+// Lists folder as the window does, and lets the reading of its images, on the pool, report.
+void listAndRead(QTftp &tftp, const QString &folder)
+{
+    tftp.buildFileList(QUrl::fromLocalFile(folder));
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+}
 } // namespace
 
 class TestRules : public QObject
@@ -39,7 +50,9 @@ private slots:
 
     void selection_data()
     {
-        QTest::addColumn<QStringList>("files"); // "name/" is a folder; "SHA256SUMS=" its text
+        // "name/" is a folder, "name:=text" a file of that text ("SHA256SUMS=text" too), "name->"
+        // a link that leads nowhere, "name=>" a link to a folder; "\xff" stands for that byte.
+        QTest::addColumn<QStringList>("files");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<QString>("statusEnd"); // how the status after the listing ends
         const auto row = [](const char *label, const QString &files, const QString &expected,
@@ -73,13 +86,49 @@ private slots:
             "7380-v1.bin.bak look like copies of one image; all 4 are sent, in this order; "
             "7381-v1 - Copy.bin and 7381-v1.bin look like copies of one image; both are sent, "
             "in this order; 7382-v1.bin and Copy of 7382-v1.bin look like copies of one image; "
-            "both are sent, in this order"_s);
+            "both are sent, in this order; 7380-v1 (2).bin, 7380-v1 Kopie.bin, 7380-v1.bin, "
+            "7380-v1.bin.bak and 7380-v10.bin are versions of one image; all 5 are sent, in this "
+            "order, and the transmitter keeps 7380-v10.bin"_s);
+        // Sent in name order, so the one kept is not the newest: the technician is told.
+        row("versions of one image", u"7380-X-v1.bin|7380-X-v10.bin|7380-X-v2.bin|7381-X-v3.bin"_s,
+            u"7380-X-v1.bin|7380-X-v10.bin|7380-X-v2.bin|7381-X-v3.bin"_s,
+            u"firmware files: 7380-X-v1.bin, 7380-X-v10.bin, 7380-X-v2.bin, 7381-X-v3.bin; "
+            "7380-X-v1.bin, 7380-X-v10.bin and 7380-X-v2.bin are versions of one image; all 3 "
+            "are sent, in this order, and the transmitter keeps 7380-X-v2.bin"_s);
+        // Listed whatever they are, and they stop a run: the rest would go without them.
+        const QString refused = u", so a run will send nothing"_s;
+        row("a link to a folder, named like an image", u"7380-v1.bin=>|7381-v1.bin"_s,
+            u"7380-v1.bin|7381-v1.bin"_s, u"; 7380-v1.bin is a link to a folder"_s + refused);
+        row("a name that is not valid text", u"7380-v1\\xff.bin|7381-v1.bin"_s,
+            u"7380-v1\\xff.bin|7381-v1.bin"_s,
+            u"; 7380-v1\\xff.bin has a name that is not valid text, shown here escaped"_s
+                + refused);
+        row("an empty primary image", u"7380-v1.bin:=|7465-v1.bin:="_s,
+            u"7380-v1.bin|7465-v1.bin"_s,
+            u"firmware files: 7380-v1.bin, 7465-v1.bin; 7380-v1.bin is empty, and a device that "
+            "answers it with an ERROR is taken to have it"_s);
         // As sha256sum -c reads it: either separator, Windows line ends, "./", escaped names.
         const QString digest = Firmware::sha256Hex("x"), other = Firmware::sha256Hex("y");
         row("SHA256SUMS matching",
             u"7380-v1.bin|7381-v1\\x.bin|SHA256SUMS=%1 *./7380-v1.bin\r\n\\%1  7381-v1\\\\x.bin"_s
                 .arg(digest),
-            u"7380-v1.bin|7381-v1\\x.bin"_s, u"firmware files: 7380-v1.bin, 7381-v1\\x.bin"_s);
+            u"7380-v1.bin|7381-v1\\x.bin"_s,
+            u"firmware files: 7380-v1.bin, 7381-v1\\x.bin; checked against SHA256SUMS"_s);
+        row("SHA256SUMS with a byte-order mark, --tag lines and one space",
+            u"7380-v1.bin|7381-v1.bin|SHA256SUMS=\uFEFFSHA256 (7380-v1.bin) = %1\r\n%1 7381-v1.bin\n"_s
+                .arg(digest),
+            u"7380-v1.bin|7381-v1.bin"_s, u"; checked against SHA256SUMS"_s);
+        row("SHA256SUMS naming an image the folder lacks",
+            u"7380-v1.bin|SHA256SUMS=%1  7380-v1.bin\n%1  7381-v1.bin"_s.arg(digest),
+            u"7380-v1.bin"_s,
+            u"; SHA256SUMS names 7381-v1.bin, which the folder does not hold"_s + refused);
+        row("SHA256SUMS with a line sha256sum -c rejects",
+            u"7380-v1.bin|SHA256SUMS=%1  7380-v1.bin\n%1\n"_s.arg(digest), u"7380-v1.bin"_s,
+            u"; SHA256SUMS line 2 is malformed: sha256sum -c rejects it"_s + refused);
+        row("a checksum list under another name", u"7380-v1.bin|SHA256SUMS.txt|fw.sha256"_s,
+            u"7380-v1.bin"_s,
+            u"; fw.sha256 is not read: only a file named SHA256SUMS is checked; SHA256SUMS.txt is "
+            "not read: only a file named SHA256SUMS is checked"_s);
         row("SHA256SUMS mismatching",
             u"7380-v1.bin|7381-v1.bin|SHA256SUMS=%1  7380-v1.bin"_s.arg(other),
             u"7380-v1.bin|7381-v1.bin"_s,
@@ -97,14 +146,27 @@ private slots:
         QTemporaryDir root;
         const QDir folder(root.filePath(u"fw #3?a=1 %20 [x]"_s));
         QVERIFY(folder.mkpath(u"."_s));
-        for (const QString &file : files) {
-            const bool sums = file.startsWith(u"SHA256SUMS="_s);
-            QVERIFY(file.endsWith(u'/') ? folder.mkdir(file)
-                        : sums ? writeFile(folder.filePath(u"SHA256SUMS"_s), file.mid(11).toUtf8())
-                               : writeFile(folder.filePath(file), "x"));
+        QVERIFY(folder.mkdir(u"sub"_s));
+        for (QString file : files) {
+            if (file.startsWith(u"SHA256SUMS="_s))
+                file.insert(10, u':');
+            const QString name = file.section(u":="_s, 0, 0), text = file.section(u":="_s, 1);
+            if (name.contains(u"\\xff"_s)) { // a name Qt cannot even list
+                QByteArray raw = QFile::encodeName(folder.filePath(name));
+                raw.replace("\\xff", "\xff");
+                QVERIFY(::close(::creat(raw.constData(), 0644)) == 0);
+            } else if (name.endsWith(u"->"_s) || name.endsWith(u"=>"_s)) {
+                QVERIFY(QFile::link(folder.filePath(name.endsWith(u"->"_s) ? u"gone"_s : u"sub"_s),
+                                    folder.filePath(name.chopped(2))));
+            } else {
+                QVERIFY(name.endsWith(u'/')
+                            ? folder.mkdir(name)
+                            : writeFile(folder.filePath(name),
+                                        file.contains(u":="_s) ? text.toUtf8() : "x"));
+            }
         }
         QTftp tftp;
-        tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
+        listAndRead(tftp, folder.path());
         // Each entry must lead a run back to exactly its file.
         QStringList selected;
         for (const QString &entry : tftp.firmwareList())
@@ -127,14 +189,15 @@ private slots:
             // Support compares technicians' logs against these lines.
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(u"^QList\\(\"file:"_s));
             QTest::ignoreMessage(QtDebugMsg, "dsda");
-            tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
+            listAndRead(tftp, folder.path());
         }
         const QStringList recorded = QTftp::errorTolerantFiles.mid(before.size());
         QTftp::errorTolerantFiles = before;
         QCOMPARE(recorded,
                  split(u"7381-x-va.bin|old-7382-v9.bin.bin|7381-x-va.bin|old-7382-v9.bin.bin"_s));
         QCOMPARE(tftp.firmwareList().size(), 4); // made anew, not added to
-        QCOMPARE(statuses.size(), 2);
+        // Each listing says what it found at once, and then what its images' reading found.
+        QCOMPARE(statuses.size(), 4);
         QCOMPARE(tftp.errorString(),
                  u"Ready to send 4 firmware files: 7381-X-vA.bin, Old-7382-v9.BIN.bin, "
                  "7381KD-v1.bin, 7465-v1.bin; 7465-v1.bin is not a regular file, so a run will "

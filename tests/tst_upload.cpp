@@ -1,4 +1,5 @@
 // One file's upload and whole runs, against a scripted device for every reply and failure.
+#include "deviceaddress.h"
 #include "firmwarefile.h"
 #include "handover.h"
 #include "packets.h"
@@ -48,7 +49,7 @@ struct Run
     QString status = {}; // when the run ends; %1 is the folder
     int index = 0; // the run's position at its end
     QString failing = {}; // its write request gets opcode 9
-    QString removed = {}; // after the listing
+    QString broken = {}; // after the listing, a link that leads nowhere takes its place
     QString replaceAt = {}; // when its write request comes, every file gets other bytes
     QString sums = {}; // a SHA256SUMS line for each file, a wrong one for this
     QString cancelAt = {}; // the update is cancelled when its write request comes
@@ -284,9 +285,9 @@ private slots:
                     .runText = u"Update NOT complete: stopped on request at done; 3 files had "
                                "been sent"_s};
         // Nothing goes out unless every file can: a half update can leave a device off the air.
-        QTest::addRow("file removed after the listing")
-            << Run {.status = u"Could not open file %1/7380KD-v1.bin: No such file or directory"_s,
-                    .removed = u"7380KD-v1.bin"_s};
+        QTest::addRow("a link that leads nowhere, named like an image")
+            << Run {.status = u"File %1/7380KD-v1.bin is a link that leads nowhere"_s,
+                    .broken = u"7380KD-v1.bin"_s};
         QTest::addRow("too large second image")
             << Run {.status = u"File %1/7380KD-v1.bin "_s + tooLarge,
                     .large = u"7380KD-v1.bin"_s,
@@ -318,6 +319,13 @@ private slots:
             .index = 4,
             .remote = u" localhost "_s,
             .runText = u"Update complete: 3 files and done sent to localhost (127.0.0.1)"_s};
+        QTest::addRow("a name looked up once, for every file")
+            << Run {.sent = order,
+                    .status = noError,
+                    .index = 4,
+                    .remote = u"tx-rack7.example"_s,
+                    .runText = u"Update complete: 3 files and done sent to tx-rack7.example "
+                               "(127.0.0.1)"_s};
         QTest::addRow("an address with leading zeros")
             << Run {.status = u"127.000.0.1 has parts with leading zeros, which some tools read as "
                               "octal; type 127.0.0.1"_s,
@@ -383,8 +391,15 @@ private slots:
         connect(&tftp, &QTftp::updateCompleted, this,
                 [&] { statusAtEnd.append(tftp.errorString()); });
         tftp.buildFileList(QUrl::fromLocalFile(folder.path()));
-        if (!run.removed.isEmpty())
-            QVERIFY(QFile::remove(folder.filePath(run.removed)));
+        if (!run.broken.isEmpty())
+            QVERIFY(QFile::remove(folder.filePath(run.broken))
+                    && QFile::link(folder.filePath(u"gone"_s), folder.filePath(run.broken)));
+        // A name served round-robin: the first answer is the device, any later one a stranger.
+        int lookups = 0;
+        tftp.setHostLookupForTesting([&lookups](const QString &) {
+            return QList<QHostAddress> {
+                QHostAddress(++lookups == 1 ? u"127.0.0.1"_s : u"127.0.0.31"_s)};
+        });
         QSignalSpy completed(&tftp, &QTftp::updateCompleted);
         tftp.startUpdate();
         QVERIFY(!completed.isEmpty() || completed.wait(60000));
@@ -393,6 +408,7 @@ private slots:
         QCOMPARE(tftp.runState() == QTftp::Complete, run.status == noError);
         QCOMPARE(device.requests(), run.sent);
         QCOMPARE(tftp.currentFileIndex(), run.index);
+        QCOMPARE(lookups, int(readDeviceAddress(run.remote).isHostName()));
         if (!run.runText.isEmpty())
             QCOMPARE(tftp.runText(), run.runText);
         QByteArray delivered, expected;

@@ -461,7 +461,9 @@ private slots:
             QCOMPARE(window.text("runLabel").count(u"stopping"_s), 1);
         }
         QVERIFY(completed.wait(30000));
-        QCOMPARE(lines.value(0).value(0).toString(), u"File 1 of 3: 7380-X-v1.2.bin"_s);
+        // The images are read off the window's thread, and the window says so meanwhile.
+        QCOMPARE(lines.value(0).value(0).toString(), u"Reading the firmware images"_s);
+        QCOMPARE(lines.value(1).value(0).toString(), u"File 1 of 3: 7380-X-v1.2.bin"_s);
         if (sentBeforeStop >= 0) { // the late answer ended the run: the device is told, no more
             QCOMPARE(device.received.mid(sentBeforeStop),
                      QByteArrayList {errorPacket(0, "Update stopped on request")});

@@ -38,8 +38,9 @@ Upload::Upload(Request request, Observer &observer)
 
 Upload::~Upload() = default;
 
-bool Upload::fail(const QString &status)
+bool Upload::fail(Failure failure, const QString &status)
 {
+    m_failure = failure;
     m_observer.statusChanged(status);
     m_socket.reset();
     return false;
@@ -58,10 +59,11 @@ bool Upload::run()
     m_observer.acknowledged(0);
     // In a run the file was refused before it was read; this guards the other callers.
     if (request.fileData.size() > maxFileSize)
-        return fail(tooLargeText(u"File "_s + request.fileName, request.fileData.size()));
+        return fail(Failure::TooLarge,
+                    tooLargeText(u"File "_s + request.fileName, request.fileData.size()));
     // A cancel that came after the run chose this file: no write request goes out.
     if (request.cancelRequested && request.cancelRequested->load())
-        return fail(cancelledStatus());
+        return fail(Failure::Cancelled, cancelledStatus());
 
     m_socket = std::make_unique<QUdpSocket>();
     // TFTP goes straight to the device: no proxy carries it, so none is looked up for each file.
@@ -69,7 +71,7 @@ bool Upload::run()
     const bool bound = m_socket->bind(QHostAddress(request.localAddress), 0);
     m_observer.localPortBound(m_socket->localPort());
     if (!bound)
-        return fail(m_socket->errorString());
+        return fail(Failure::BindFailed, m_socket->errorString());
     m_observer.statusChanged(u"Sending file %1"_s.arg(request.fileName));
 
     // An address is used as it is: looking it up would only ask the network for its name, and on
@@ -82,7 +84,8 @@ bool Upload::run()
         const QHostInfo host = QHostInfo::fromName(
             QString(request.deviceName.constData(), request.deviceName.size()));
         if (host.addresses().isEmpty())
-            return fail(u"could not resolve host name %1"_s.arg(host.hostName()));
+            return fail(Failure::LookupFailed,
+                        u"could not resolve host name %1"_s.arg(host.hostName()));
         device = host.addresses().constFirst();
     }
     m_observer.deviceAddressResolved(device);
@@ -90,7 +93,8 @@ bool Upload::run()
     DatagramChannel channel(*m_socket, !request.plainSocketPath);
     const QByteArray requestPacket = writeRequest(request.fileName, request.fileData.size());
     if (!channel.send(requestPacket, device, request.remotePort))
-        return fail(u"Did not send packet to host  %1"_s.arg(m_socket->errorString()));
+        return fail(Failure::SendFailed,
+                    u"Did not send packet to host  %1"_s.arg(m_socket->errorString()));
     m_observer.fileSizeKnown(request.fileData.size());
     m_observer.progressed(0);
     return exchange(channel, device, requestPacket);
@@ -192,7 +196,8 @@ bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device,
     resendTimer.sent();
     QDeadlineTimer replyDeadline(request.replyTimeoutMs);
     const auto sendFailure = [&] {
-        return fail(blockNumber == 0
+        return fail(Failure::SendFailed,
+                    blockNumber == 0
                         ? u"Did not send packet to host  %1"_s.arg(m_socket->errorString())
                         : u"Did not send data packet to host  %1"_s.arg(m_socket->errorString()));
     };
@@ -210,14 +215,17 @@ bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device,
                 resendTimer.resent();
                 continue;
             }
-            return fail(u"No message received from host  %1"_s.arg(m_socket->errorString()));
+            return fail(Failure::NoReply,
+                        u"No message received from host  %1"_s.arg(m_socket->errorString()));
         case DatagramChannel::Arrival::Failed:
-            return fail(u"Could not read the reply from host: %1"_s.arg(m_socket->errorString()));
+            return fail(Failure::NoReply,
+                        u"Could not read the reply from host: %1"_s.arg(m_socket->errorString()));
         case DatagramChannel::Arrival::Refused:
             // Nothing listens where the last packet went: no reply will come.
             if (channel.refusedAddress().isEqual(device, QHostAddress::ConvertV4MappedToIPv4)
                 && channel.refusedPort() == lastPort)
-                return fail(u"No message received from host  %1"_s.arg(channel.refusalReason()));
+                return fail(Failure::NoReply,
+                            u"No message received from host  %1"_s.arg(channel.refusalReason()));
             continue;
         }
         // A stranger's datagram: wait on for the device, within the same reply time.
@@ -227,11 +235,13 @@ bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device,
         const Reply reply = readReply(channel.datagram(), channel.datagramSize());
         switch (reply.kind) {
         case Reply::Malformed:
-            return fail(u"Malformed packet received: %1 bytes"_s.arg(channel.datagramSize()));
+            return fail(Failure::ProtocolError,
+                        u"Malformed packet received: %1 bytes"_s.arg(channel.datagramSize()));
         case Reply::Unexpected:
-            return fail(u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
+            return fail(Failure::ProtocolError,
+                        u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
         case Reply::Unknown:
-            return fail(u"Unknown Op Code: %1"_s.arg(reply.opcode));
+            return fail(Failure::ProtocolError, u"Unknown Op Code: %1"_s.arg(reply.opcode));
         case Reply::ErrorReply:
             // For the primary images the device's ERROR reply counts as taken, not as a failure;
             // what the device said is told, so that the run can say it too.
@@ -240,6 +250,7 @@ bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device,
                 return finish();
             }
             return fail(
+                Failure::DeviceError,
                 u"Protocol Error: %1 %2"_s.arg(QString::number(reply.number), reply.message));
         case Reply::Acknowledgement:
             if (reply.number != blockNumber) {
@@ -251,8 +262,9 @@ bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device,
                     && !(blockNumber == 1 && answeredWithOptions);
                 if (repeated)
                     continue;
-                return fail(u"Error on incoming packet number %1 vs expected %2"_s.arg(
-                    QString::number(reply.number), QString::number(blockNumber)));
+                return fail(Failure::ProtocolError,
+                            u"Error on incoming packet number %1 vs expected %2"_s.arg(
+                                QString::number(reply.number), QString::number(blockNumber)));
             }
             break;
         case Reply::OptionAcknowledgement:
@@ -262,7 +274,8 @@ bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device,
             if (blockNumber == 1 && answeredWithOptions)
                 continue;
             if (blockNumber != 0)
-                return fail(u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
+                return fail(Failure::ProtocolError,
+                            u"Unexpected Packet Received: %1"_s.arg(reply.opcode));
             answeredWithOptions = true;
             break;
         }
@@ -277,7 +290,7 @@ bool Upload::exchange(DatagramChannel &channel, const QHostAddress &device,
         // instead of waiting for the rest. A file the device took still counts as taken.
         if (request.cancelRequested && request.cancelRequested->load()) {
             channel.send(errorPacket(0, stoppedErrorText()), device, *transferPort);
-            return fail(cancelledStatus());
+            return fail(Failure::Cancelled, cancelledStatus());
         }
         const qsizetype offset = qsizetype(blockNumber - 1) * blockSize;
         const qsizetype remaining = data.size() - offset;

@@ -62,6 +62,20 @@ public:
         { }
     };
 
+    // How an upload that returned false failed, for callers that act on it (the status says it
+    // in words).
+    enum class Failure {
+        None,
+        Cancelled, // the cancel flag was set
+        TooLarge, // more than one transfer carries
+        BindFailed, // the socket could not take the local address
+        LookupFailed, // the device's host name led nowhere
+        SendFailed, // the system refused to send: mostly no route from the local address
+        NoReply, // the device stayed silent, or nothing listens at its port
+        DeviceError, // the device answered with an ERROR
+        ProtocolError, // the device answered out of turn or with a malformed packet
+    };
+
     Upload(Request request, Observer &observer);
     ~Upload();
     Upload(const Upload &) = delete;
@@ -69,6 +83,7 @@ public:
 
     // Sends the file; true when the device took it ("No Error"), false with the reason told.
     bool run();
+    [[nodiscard]] Failure failure() const { return m_failure; }
 
     // The status of an upload stopped by its cancel flag.
     [[nodiscard]] static QString cancelledStatus();
@@ -83,12 +98,13 @@ private:
     bool exchange(DatagramChannel &channel, const QHostAddress &device,
                   const QByteArray &requestPacket);
     // Every way out: the status told, the socket closed, the result returned.
-    bool fail(const QString &status);
+    bool fail(Failure failure, const QString &status);
     bool finish();
 
     Request m_request;
     Observer &m_observer;
     std::unique_ptr<QUdpSocket> m_socket;
+    Failure m_failure = Failure::None;
 };
 
 } // namespace Tftp

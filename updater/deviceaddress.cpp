@@ -1,7 +1,5 @@
 #include "deviceaddress.h"
 
-#include "qtftp.h"
-
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
@@ -92,9 +90,4 @@ DeviceAddress readDeviceAddress(const QString &typed)
                               text, QString(c), example));
     }
     return device;
-}
-
-QString QTftp::addressProblem(const QString &typed)
-{
-    return readDeviceAddress(typed).problem;
 }

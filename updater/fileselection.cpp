@@ -1,12 +1,20 @@
 #include "fileselection.h"
 
 #include "firmwarefile.h"
-#include "qtftp.h"
-#include "updaterlog.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#    include <dirent.h>
+
+#    include <cerrno>
+#    include <cstring>
+#    include <memory>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -21,11 +29,12 @@ QList<QRegularExpression> compiled(const QStringList &patterns)
 } // namespace
 
 // Matched anywhere in a name, letter case counting; the capture groups are not used.
-const QList<QRegularExpression> QTftp::primaryPatterns = compiled({
+namespace FirmwareNames {
+const QList<QRegularExpression> primaryPatterns = compiled({
     u"(738[0-2]-X-v).*(\\.bin)"_s,
     u"(738[0-2]-v).*(\\.bin)"_s,
 });
-const QList<QRegularExpression> QTftp::secondaryPatterns = compiled({
+const QList<QRegularExpression> secondaryPatterns = compiled({
     u"(738[0-2]KD-v).*(\\.bin)"_s,
     u"(738[0-2]KF-v).*(\\.bin)"_s,
     u"(738[0-2]KH-v).*(\\.bin)"_s,
@@ -35,25 +44,16 @@ const QList<QRegularExpression> QTftp::secondaryPatterns = compiled({
     u"(738[0-2]KS-v).*(\\.bin)"_s,
     u"(746[15]-v).*(\\.bin)"_s,
 });
-// Kept as it is: appended to by every listing and never cleared, so a primary image listed
-// earlier in the session stays tolerated. Uploads read it on the pool thread without a lock, which
-// is safe because listings happen only between runs.
-QStringList QTftp::errorTolerantFiles;
+} // namespace FirmwareNames
 
 namespace {
 // Each pattern's matches in listing order, pattern after pattern; a name two patterns match
 // is taken twice.
 void appendMatches(const QList<QRegularExpression> &patterns, const QStringList &listing,
-                   bool recordErrorTolerant, QStringList &names)
+                   QStringList &names)
 {
-    for (const QRegularExpression &pattern : patterns) {
-        const QStringList matches = listing.filter(pattern);
-        for (const QString &name : matches) {
-            if (recordErrorTolerant)
-                QTftp::errorTolerantFiles.append(name.toLower());
-            names.append(name);
-        }
-    }
+    for (const QRegularExpression &pattern : patterns)
+        names += listing.filter(pattern);
 }
 
 // The name of the image that name looks like a copy of: cut after ".bin" ("7380-v1.bin.bak"),
@@ -74,40 +74,167 @@ QString originalName(const QString &name)
     return stem;
 }
 
-QList<QStringList> copyGroups(const QStringList &names)
+// The names grouped by key, in sending order; only the groups of more than one name.
+template<typename Key> QList<QStringList> groupsOf(const QStringList &names, Key key)
 {
-    QHash<QString, QStringList> byOriginal;
-    QStringList originals; // in sending order
+    QHash<QString, QStringList> byKey;
+    QStringList keys; // in sending order
     for (const QString &name : names) {
-        QStringList &group = byOriginal[originalName(name)];
+        const QString groupKey = key(name);
+        if (groupKey.isEmpty())
+            continue;
+        QStringList &group = byKey[groupKey];
         if (group.isEmpty())
-            originals.append(originalName(name));
+            keys.append(groupKey);
         if (!group.contains(name))
             group.append(name);
     }
     QList<QStringList> groups;
-    for (const QString &original : std::as_const(originals)) {
-        if (byOriginal.value(original).size() > 1)
-            groups.append(byOriginal.value(original));
+    for (const QString &groupKey : std::as_const(keys)) {
+        if (byKey.value(groupKey).size() > 1)
+            groups.append(byKey.value(groupKey));
     }
     return groups;
 }
+
+// The pattern and model a firmware name is an image of ("7380-X-v" of "7380-X-v2.bin"): two
+// names of one model that are no copies of one image are two versions of it.
+QString modelOf(const QString &name)
+{
+    const QList<QRegularExpression> *lists[]
+        = {&FirmwareNames::primaryPatterns, &FirmwareNames::secondaryPatterns};
+    for (const QList<QRegularExpression> *patterns : lists) {
+        for (const QRegularExpression &pattern : *patterns) {
+            if (const QRegularExpressionMatch match = pattern.match(name); match.hasMatch())
+                return match.captured(1);
+        }
+    }
+    return {};
+}
+
+// Versions of one model, unless all of them are copies of one image (which copyGroups names).
+QList<QStringList> versionGroups(const QStringList &names)
+{
+    QList<QStringList> groups;
+    for (const QStringList &group : groupsOf(names, modelOf)) {
+        QSet<QString> originals;
+        for (const QString &name : group)
+            originals.insert(originalName(name));
+        if (originals.size() > 1)
+            groups.append(group);
+    }
+    return groups;
+}
+
+// A checksum list that a run does not read: sha256sum's output saved under another name.
+bool looksLikeChecksumList(const QString &name)
+{
+    const QString lower = name.toLower();
+    return name != Firmware::checksumFileName
+        && (lower.startsWith(u"sha256sum"_s) || lower.endsWith(u".sha256"_s)
+            || lower.endsWith(u".sha256sum"_s) || lower.endsWith(u".sha256sums"_s));
+}
+
+// Why an entry of the folder cannot be sent whole, found without opening it (a FIFO would block
+// the opener); empty for a regular file or a link to one.
+QString entryProblem(const QFileInfo &entry)
+{
+    if (entry.isSymLink() && !entry.exists())
+        return u"is a link that leads nowhere"_s;
+    if (entry.isDir())
+        return u"is a link to a folder"_s;
+    if (!entry.isFile())
+        return u"is not a regular file"_s;
+    return {};
+}
+
+#ifdef Q_OS_UNIX
+// The folder's names that are not valid text in the system's encoding, which Qt's listing leaves
+// out; escaped ("7380-v1\xff.bin"), so that they can be named. Empty with the reason when the
+// folder cannot be read.
+QStringList undecodableNames(const QString &folder, QString &problem)
+{
+    const std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(QFile::encodeName(folder).constData()),
+                                                   closedir);
+    if (!dir) {
+        problem = QString::fromLocal8Bit(std::strerror(errno));
+        return {};
+    }
+    QStringList names;
+    while (const dirent *entry = readdir(dir.get())) {
+        const QByteArray raw(entry->d_name);
+        if (raw.startsWith('.') || QFile::encodeName(QFile::decodeName(raw)) == raw)
+            continue;
+        QString escaped;
+        for (const char byte : raw) {
+            const auto value = uchar(byte);
+            escaped += value >= 0x20 && value < 0x7f
+                ? QString(QLatin1Char(char(value)))
+                : u"\\x%1"_s.arg(uint(value), 2, 16, QChar(u'0'));
+        }
+        names.append(escaped);
+    }
+    return names;
+}
+#else
+QStringList undecodableNames(const QString &folder, QString &problem)
+{
+    // Windows names are UTF-16 and always decode; only whether the folder can be read is left.
+    if (!QFileInfo(folder).isReadable())
+        problem = u"Permission denied"_s;
+    return {};
+}
+#endif
 } // namespace
 
 FirmwareListing listFirmware(const QString &folder)
 {
+    FirmwareListing found;
+    const QDir dir(folder);
+    QStringList undecodable = undecodableNames(folder, found.folderProblem);
+    if (!found.folderProblem.isEmpty())
+        return found;
     // Despite its name, QDir::NoSort here means the QDir's own sort, and a QDir made from a path
     // alone sorts by name, ignoring case (QDir::Name | QDir::IgnoreCase): the sending order.
-    const QStringList listing = QDir(folder).entryList(QDir::Files, QDir::NoSort);
-    FirmwareListing found;
-    appendMatches(QTftp::primaryPatterns, listing, true, found.names);
-    appendMatches(QTftp::secondaryPatterns, listing, false, found.names);
+    // System lists links that lead nowhere, FIFOs and devices; folders are taken only through
+    // a link, which a technician may have meant for an image.
+    QStringList listing;
+    const QFileInfoList entries
+        = dir.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    QHash<QString, QString> problems;
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir() && !entry.isSymLink())
+            continue;
+        listing.append(entry.fileName());
+        if (const QString problem = entryProblem(entry); !problem.isEmpty())
+            problems.insert(entry.fileName(), problem);
+    }
+    // Placed where the listing's order puts them, so that they do not move the others.
+    for (const QString &name : std::as_const(undecodable)) {
+        const auto after
+            = std::find_if(listing.cbegin(), listing.cend(), [&](const QString &other) {
+                  return other.compare(name, Qt::CaseInsensitive) > 0;
+              });
+        listing.insert(after - listing.cbegin(), name);
+        problems.insert(name, u"has a name that is not valid text, shown here escaped"_s);
+    }
+    appendMatches(FirmwareNames::primaryPatterns, listing, found.names);
+    for (const QString &name : std::as_const(found.names))
+        found.primaryNames.insert(name);
+    appendMatches(FirmwareNames::secondaryPatterns, listing, found.names);
+    for (const QString &name : std::as_const(found.names)) {
+        if (problems.contains(name))
+            found.unsendable.insert(name, problems.value(name));
+    }
     // The patterns count letter case; an image named "7380-V1.BIN" is the likely slip.
-    for (const QString &name : listing) {
+    for (const QString &name : std::as_const(listing)) {
         if (name.endsWith(u".bin"_s, Qt::CaseInsensitive) && !found.names.contains(name))
             found.unmatched.append(name);
+        if (looksLikeChecksumList(name))
+            found.unreadChecksumFiles.append(name);
     }
-    found.copies = copyGroups(found.names);
+    found.copies = groupsOf(found.names, originalName);
+    found.versions = versionGroups(found.names);
     return found;
 }
 
@@ -144,76 +271,26 @@ QString copiesText(const QStringList &copies)
         names, copies.size() == 2 ? u"both are"_s : u"all %1 are"_s.arg(copies.size()));
 }
 
-namespace {
-// How many left-out names the status line spells out before it counts the rest.
-constexpr qsizetype unmatchedNamesShown = 3;
-
-// What the status line says after a listing: what a run will send, what would stop it, and which
-// images it will leave out or send twice over, so that neither a bad, a misnamed nor a copied
-// image goes unnoticed.
-QString listingSummary(const FirmwareListing &listing, const QString &folder,
-                       const QString &stopper)
+QString versionsText(const QStringList &versions)
 {
-    const QStringList &names = listing.names;
-    QString summary;
-    if (names.isEmpty())
-        summary = u"No firmware files in %1"_s.arg(folder);
-    else
-        summary = u"Ready to send %1: %2"_s.arg(counted(names.size(), u"firmware file"_s),
-                                                names.join(u", "_s));
-    if (!stopper.isEmpty())
-        summary += u"; %1, so a run will send nothing"_s.arg(stopper);
-    for (const QStringList &copies : listing.copies)
-        summary += u"; "_s + copiesText(copies);
-    if (!listing.unmatched.isEmpty())
-        summary += u"; "_s + unmatchedText(listing.unmatched, unmatchedNamesShown);
-    return summary;
-}
-} // namespace
-
-void QTftp::buildFileList(const QUrl &filesFolder)
-{
-    listedFolder = filesFolder;
-    const FirmwareListing listing = listFirmware(filesFolder.toLocalFile());
-    fileList.clear();
-    for (const QString &name : listing.names)
-        fileList.append(firmwareEntry(filesFolder, name));
-    // Kept as they are, the fixed "dsda" included: technicians' and support's logs are compared
-    // against these lines.
-    qCDebug(updaterLog) << fileList;
-    qCDebug(updaterLog) << "dsda";
-    m_listedNames = listing.names;
-    m_unmatchedImages = listing.unmatched;
-    // Read as a run would read them: what would stop it, and the digests the window may show.
-    const Firmware::ImageSet images
-        = Firmware::readImages(filesFolder.toLocalFile(), listing.names);
-    m_listedDigests.clear();
-    for (const Firmware::Image &image : images.images)
-        m_listedDigests.insert(image.name, image.sha256);
-    // A mistyped path from a dialog is no folder at all, not an empty one.
-    setStatus(folderExists(listedFolder)
-                  ? listingSummary(listing, displayPath(listedFolder), images.refusalNote)
-                  : u"There is no folder %1"_s.arg(displayPath(listedFolder)));
-    setRunText({});
-    setRunState(Idle);
+    const QString names
+        = versions.first(versions.size() - 1).join(u", "_s) + u" and "_s + versions.constLast();
+    return u"%1 are versions of one image; %2 sent, in this order, and the transmitter keeps %3"_s
+        .arg(names, versions.size() == 2 ? u"both are"_s : u"all %1 are"_s.arg(versions.size()),
+             versions.constLast());
 }
 
-bool QTftp::folderExists(const QUrl &folder)
+QStringList FirmwareListing::warnings(qsizetype namesShown) const
 {
-    return folder.isLocalFile() && QFileInfo(folder.toLocalFile()).isDir();
-}
-
-QString QTftp::displayPath(const QUrl &folder)
-{
-    return folder.isLocalFile() ? QDir::toNativeSeparators(folder.toLocalFile())
-                                : folder.toString();
-}
-
-QString QTftp::imageSha256(const QString &fileName) const
-{
-    for (const Firmware::Image &image : m_runImages.images) {
-        if (image.name == fileName)
-            return image.sha256;
-    }
-    return m_listedDigests.value(fileName);
+    QStringList texts;
+    for (const QStringList &group : copies)
+        texts.append(copiesText(group));
+    for (const QStringList &group : versions)
+        texts.append(versionsText(group));
+    if (!unmatched.isEmpty())
+        texts.append(unmatchedText(unmatched, namesShown));
+    for (const QString &name : unreadChecksumFiles)
+        texts.append(u"%1 is not read: only a file named %2 is checked"_s.arg(
+            name, Firmware::checksumFileName));
+    return texts;
 }

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
+
+struct FirmwareListing;
 
 // The firmware files of a run as the disk holds them: whether each can go out whole in one
 // upload, and the run's images, read once when the run starts and shared by all its uploads.
@@ -26,9 +29,14 @@ struct Problem
         TooLarge,
         NoChecksum, // the folder's SHA256SUMS has no line for it
         ChecksumMismatch, // its SHA-256 is not the one SHA256SUMS gives
+        Unsendable, // listed, but no file to send (a link that leads nowhere, say)
+        ChecksumLineMalformed, // SHA256SUMS has a line that sha256sum -c rejects
+        ChecksumNamesAbsentFile, // SHA256SUMS names a file the folder does not hold
     };
     Kind kind = None;
-    QString reason; // CannotOpen, CannotRead: the system's words
+    // CannotOpen, CannotRead: the system's words; Unsendable: the listing's sentence;
+    // ChecksumLineMalformed: the line's number; ChecksumNamesAbsentFile: the name
+    QString reason;
     qint64 size = 0; // TooLarge: the file's size
 
     [[nodiscard]] bool exists() const { return kind != None; }
@@ -60,10 +68,12 @@ struct Image
 {
     QString name; // as the folder lists it
     QString path;
-    std::shared_ptr<const QByteArray> bytes;
+    std::shared_ptr<const QByteArray> bytes; // empty when only the digest was kept
     QString sha256; // of bytes, in hex
+    bool errorCountsAsTaken = false; // a primary image: an ERROR reply means the device has it
+    qint64 byteCount = 0;
 
-    [[nodiscard]] qint64 size() const { return bytes->size(); }
+    [[nodiscard]] qint64 size() const { return byteCount; }
 };
 
 // The images of a run, in sending order: every one read once, or the reason the run must not
@@ -73,13 +83,30 @@ struct ImageSet
     QList<Image> images; // when refused, those read before
     QString refusal; // the run's status naming the first file that stops it; empty when none
     QString refusalNote; // the same in the listing's words ("NAME is too large: ...")
+    bool checksumsChecked = false; // the folder has a SHA256SUMS and every image matched it
+    // What the technician should know beside the listing's warnings: empty primary images.
+    QStringList warnings;
 
     [[nodiscard]] bool refused() const { return !refusal.isEmpty(); }
 };
 
-// Reads the named files of folder for one run: each is checked before any is read, so a file
+// How much of the images readImages holds: all of their bytes, or only their digests (for a
+// listing, which shows them and sends nothing).
+enum class Keep { Bytes, DigestsOnly };
+
+// Reads the listed files of folder for one run: each is checked before any is read, so a file
 // that could not go whole stops the run before a byte of it is read; then each is read and its
-// SHA-256 taken, and compared with the folder's SHA256SUMS where there is one.
-ImageSet readImages(const QString &folder, const QStringList &names);
+// SHA-256 taken, and compared with the folder's SHA256SUMS where there is one, which must be
+// one that sha256sum -c accepts and name no file the folder lacks.
+ImageSet readImages(const QString &folder, const FirmwareListing &listing, Keep keep = Keep::Bytes);
+
+// The digests of a checksum list by file name, as "sha256sum -c" reads its lines; a name given
+// two different digests maps to an empty one, which no file matches.
+struct ChecksumList
+{
+    QHash<QString, QString> digests;
+    int malformedLine = 0; // the first line sha256sum -c rejects, counted from 1; 0 when none
+};
+ChecksumList parseChecksumList(const QByteArray &text);
 
 } // namespace Firmware

@@ -1,23 +1,24 @@
 #include "networkinterfaces.h"
 
-#include "qtftp.h"
-
-#include <QDir>
-#include <QFileInfo>
 #include <QNetworkInterface>
-#include <QSettings>
-#include <QStandardPaths>
 
 #include <algorithm>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-const QString savedInterfaceKey = u"savedInterface"_s;
-const QString savedAddressKey = u"savedAddress"_s;
-const QString savedFolderKey = u"savedFolder"_s;
 InterfaceList (*interfaceSource)() = nullptr;
 } // namespace
+
+QHostAddress subnetBroadcast(const QHostAddress &address, int prefixLength)
+{
+    // A /31 or /32 has no broadcast address (RFC 3021).
+    if (address.protocol() != QAbstractSocket::IPv4Protocol || prefixLength < 0
+        || prefixLength > 30)
+        return {};
+    const quint32 hostBits = prefixLength == 0 ? ~0U : (1U << (32 - prefixLength)) - 1;
+    return QHostAddress(address.toIPv4Address() | hostBits);
+}
 
 void setInterfaceSource(InterfaceList (*source)())
 {
@@ -37,8 +38,12 @@ InterfaceList systemInterfaces()
             {},
             netIf.flags().testFlags(QNetworkInterface::IsUp | QNetworkInterface::IsRunning)};
         const QList<QNetworkAddressEntry> entries = netIf.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries)
+        for (const QNetworkAddressEntry &entry : entries) {
             info.addresses.append(entry.ip());
+            if (const QHostAddress broadcast = subnetBroadcast(entry.ip(), entry.prefixLength());
+                !broadcast.isNull())
+                info.subnetBroadcasts.append(broadcast);
+        }
         interfaces.append(info);
     }
     return interfaces;
@@ -98,95 +103,4 @@ int entryIndexOf(const InterfaceList &interfaces, const QStringList &entries,
             return int(i);
     }
     return -1;
-}
-
-void QTftp::saveNetworkIf(const QString &ifName)
-{
-    const QString systemName = systemNameOf(systemInterfaces(), ifName);
-    if (systemName.isEmpty())
-        return;
-    QSettings settings;
-    settings.setValue(savedInterfaceKey, systemName);
-}
-
-void QTftp::saveNetworkAddr(const QString &addr)
-{
-    QSettings settings;
-    // Spaces around it are not part of the address: " 10.0.0.7" would come back as typed.
-    settings.setValue(savedAddressKey, addr.trimmed());
-}
-
-QString QTftp::loadNetoworkIf()
-{
-    QSettings settings;
-    return settings.value(savedInterfaceKey, QString()).toString();
-}
-
-QString QTftp::loadNetworkAddr()
-{
-    QSettings settings;
-    return settings.value(savedAddressKey, QString()).toString();
-}
-
-int QTftp::savedInterfaceIndex()
-{
-    return entryIndexOf(systemInterfaces(), ifsList(), loadNetoworkIf());
-}
-
-void QTftp::saveFolder(const QUrl &folder)
-{
-    // Kept as a path, which is what the settings file's reader knows the folder by.
-    if (!folder.isLocalFile())
-        return;
-    QSettings settings;
-    settings.setValue(savedFolderKey, folder.toLocalFile());
-}
-
-int QTftp::preferredInterfaceIndex()
-{
-    const InterfaceList interfaces = systemInterfaces();
-    const QString saved = loadNetoworkIf();
-    const bool remembered
-        = std::any_of(interfaces.cbegin(), interfaces.cend(),
-                      [&](const InterfaceInfo &info) { return info.name == saved; });
-    return remembered ? entryIndexOf(interfaces, m_ifsList, saved)
-                      : reachingEntryIndex(interfaces, m_ifsList);
-}
-
-void QTftp::refreshInterfaces()
-{
-    setIfsList(interfaceEntries(systemInterfaces()));
-}
-
-QUrl QTftp::chooseFolder(const QUrl &folder)
-{
-    // Qt Quick's dialog leaves the separator of a typed path at its end.
-    QUrl chosen = folder.isLocalFile() ? QUrl::fromLocalFile(QDir::cleanPath(folder.toLocalFile()))
-                                       : folder;
-    saveFolder(chosen);
-    buildFileList(chosen);
-    return chosen;
-}
-
-QUrl QTftp::restoreFolder()
-{
-    const QString saved = QSettings().value(savedFolderKey).toString();
-    if (saved.isEmpty())
-        return {};
-    if (!QFileInfo(saved).isDir()) {
-        setStatus(u"The folder chosen last is gone: %1. Open a folder to begin"_s.arg(
-            QDir::toNativeSeparators(saved)));
-        return {};
-    }
-    QUrl folder = QUrl::fromLocalFile(saved);
-    buildFileList(folder);
-    return folder;
-}
-
-QUrl QTftp::startFolder()
-{
-    const QString saved = QSettings().value(savedFolderKey).toString();
-    if (!saved.isEmpty() && QFileInfo(saved).isDir())
-        return QUrl::fromLocalFile(saved);
-    return QUrl::fromLocalFile(QStandardPaths::writableLocation(QStandardPaths::HomeLocation));
 }

@@ -13,11 +13,15 @@ struct InterfaceInfo
     QString humanReadableName; // what the user sees ("Ethernet 2")
     QList<QHostAddress> addresses; // in the order of the interface's address entries
     bool up = true; // running: a cable plugged in, a link established
+    QList<QHostAddress> subnetBroadcasts {}; // of its IPv4 networks: 10.0.0.255 of 10.0.0.1/24
 };
 using InterfaceList = QList<InterfaceInfo>;
 
 // Separates the name from the address in an interface entry.
 inline constexpr QLatin1String interfaceEntrySeparator(" -- ");
+
+// The broadcast address of the IPv4 network of address; null for IPv6 and for /31 and /32.
+QHostAddress subnetBroadcast(const QHostAddress &address, int prefixLength);
 
 // The machine's interfaces, in the platform's order.
 InterfaceList systemInterfaces();

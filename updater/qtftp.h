@@ -1,6 +1,8 @@
 #pragma once
 
-#include "firmwarefile.h"
+#include "fileselection.h"
+#include "runplan.h"
+#include "updateengine.h"
 #include "upload.h"
 
 #include <QByteArray>
@@ -15,15 +17,15 @@
 #include <QUrl>
 
 #include <atomic>
+#include <memory>
 
-// The one object behind the window: the remembered choices, the firmware list of the chosen
-// folder, the update run and the TFTP upload of each file (done by Tftp::Upload).
+// The window's one object: its properties and choices, forwarded to the units that do the work.
+// The folder's listing is fileselection's, the remembered choices Settings', each run's plan
+// planRun's (made at Start, off the window's thread) and the run itself an UpdateEngine's.
 //
-// Threads: the object lives in the GUI thread. Each upload runs on a thread of the global thread
-// pool, from a request made of the object's members on the GUI thread; what it reports for the
-// window (status text, size, bound port) is handed to the object's thread through one function,
-// deliverToObjectThread, and its per-block progress through an atomic that the object's thread
-// samples. So every property is written, and every notify signal emitted, in the GUI thread only.
+// Threads: the object lives in the GUI thread, and so do its engine and every property write and
+// notify signal. The listing's digests and each run's plan are made on the thread pool and come
+// back through a future watcher; a lone sendFile's upload reports through deliverToObjectThread.
 class QTftp : public QObject
 {
     Q_OBJECT
@@ -41,6 +43,7 @@ class QTftp : public QObject
     Q_PROPERTY(RunState runState READ runState NOTIFY runStateChanged)
     Q_PROPERTY(QString runText READ runText NOTIFY runTextChanged)
     Q_PROPERTY(int acceptedErrorCount READ acceptedErrorCount NOTIFY runStateChanged)
+    Q_PROPERTY(QString missingInterface READ missingInterface NOTIFY missingInterfaceChanged)
 
 public:
     // Where the update run stands: Idle after a listing, Running from startUpdate to
@@ -48,16 +51,8 @@ public:
     enum RunState { Idle, Running, Complete, Incomplete };
     Q_ENUM(RunState)
 
-    // A primary image that the device answered with an ERROR, taken as received.
-    struct AcceptedError
-    {
-        QString fileName;
-        quint16 code = 0;
-        QString message;
-        qint64 bytesAcknowledged = 0; // of the image, before the ERROR
-    };
+    using AcceptedError = UpdateEngine::AcceptedError;
 
-    // qtftp.cpp: construction, the property getters and setters, the hand-over from the upload.
     explicit QTftp(QObject *parent = nullptr);
     ~QTftp() override;
 
@@ -77,11 +72,14 @@ public:
     [[nodiscard]] QString runText() const { return m_runText; }
     // How many ERROR replies the current or last run took as received: a complete run with any
     // is not a clean one.
-    [[nodiscard]] int acceptedErrorCount() const { return int(m_acceptedErrors.size()); }
+    [[nodiscard]] int acceptedErrorCount() const { return int(acceptedErrors().size()); }
+    // The human-readable name of the remembered interface when it has no IPv4 address now:
+    // a run is refused until an interface is chosen. Empty otherwise.
+    [[nodiscard]] QString missingInterface() const { return m_missingInterface; }
 
-    // fileselection.cpp
     // Lists the firmware files of a folder, in sending order, as the next run's file list, and
-    // says on the status line what a run will send.
+    // says on the status line what a run will send. The images are read for their digests on the
+    // thread pool, and the status line then says what would stop a run.
     Q_INVOKABLE void buildFileList(const QUrl &filesFolder);
     // A folder as the system writes its path ("/home/tech/fw", "C:\\fw"); other URLs as text.
     Q_INVOKABLE static QString displayPath(const QUrl &folder);
@@ -93,30 +91,27 @@ public:
     [[nodiscard]] static bool folderExists(const QUrl &folder);
     // The .bin names of the last listed folder, in any letter case, that no firmware name
     // matches: a run leaves them out.
-    [[nodiscard]] QStringList unmatchedImages() const { return m_unmatchedImages; }
+    [[nodiscard]] QStringList unmatchedImages() const;
     // The SHA-256 (hex) of the image called fileName as the current or last run read it, or else
-    // as the last listing read it; empty for a name neither holds.
+    // as the last listing read it; empty for a name neither holds (yet).
     Q_INVOKABLE QString imageSha256(const QString &fileName) const;
-    // sequencing.cpp
-    // Reads every listed file once, then sends them, then the empty "done"; ends with
-    // updateCompleted. Sends nothing at all when no file is listed, or when one cannot be sent
-    // whole or does not match the folder's SHA256SUMS.
+    // Lists the folder listed last again, reads every image once and finds the device once, off
+    // the window's thread; then sends them, then the empty "done"; ends with updateCompleted.
+    // Sends nothing at all when no file is listed, or when one cannot be sent whole or does not
+    // match the folder's SHA256SUMS, or the device cannot be one transmitter.
     Q_INVOKABLE void startUpdate();
-    // The same with images read before, such as a fleet's, shared by all its transmitters.
-    void startUpdateWith(const Firmware::ImageSet &images);
     // The accepted ERRORs of the current or last run, in the order they came.
-    [[nodiscard]] QList<AcceptedError> acceptedErrors() const { return m_acceptedErrors; }
+    [[nodiscard]] QList<AcceptedError> acceptedErrors() const;
     // Firmware bytes the device acknowledged in the current or last run, its files together
     // ("done" has none). Exact once the run has ended, a recent sample while it runs.
     [[nodiscard]] qint64 acknowledgedBytes() const;
     // Asks the running update to stop: the current upload ends after its next reply (so within
-    // one reply wait) and no further file is sent. Safe from any thread; startUpdate clears it.
-    void cancelUpdate() { cancelRequested.store(true); }
+    // one reply wait) and no further file is sent; a run still being read sends nothing.
+    void cancelUpdate();
     // The window's Stop: cancels the running update and says on the run's line that it stops.
     Q_INVOKABLE void stopUpdate();
     // Starts the upload of one file (or of the end marker "done") on the thread pool.
     Q_INVOKABLE bool sendFile(const QUrl &fileUrl);
-    // networkinterfaces.cpp
     // Misspelt, and kept so: QML reaches the updater's members by name, and scripts using this
     // module call it as it is.
     Q_INVOKABLE QString loadNetoworkIf();
@@ -128,12 +123,11 @@ public:
     // or it has gone.
     Q_INVOKABLE void saveFolder(const QUrl &folder);
     Q_INVOKABLE QUrl startFolder();
-    // deviceaddress.cpp
     // Why the device text cannot be sent to, or an empty text: it must be an IPv4 address in
     // four decimal parts without leading zeros, or a text that can be a host name.
     Q_INVOKABLE static QString addressProblem(const QString &typed);
-    // The address the current or last upload's write request went to; empty before any.
-    [[nodiscard]] QString deviceAddress() const { return m_deviceAddress; }
+    // The address the current or last run sends to, as its plan found it; empty before any.
+    [[nodiscard]] QString deviceAddress() const;
     // The folder accepted in the dialog, without a trailing separator: remembered and listed.
     Q_INVOKABLE QUrl chooseFolder(const QUrl &folder);
     // At start: lists the remembered folder and returns it; empty when none was remembered or
@@ -141,14 +135,14 @@ public:
     Q_INVOKABLE QUrl restoreFolder();
     // Reads the machine's interfaces again, for an adapter plugged in since the list was read.
     Q_INVOKABLE void refreshInterfaces();
-    // The entry to select when no remembered interface is found: the first of an interface that
-    // is up with an address other than loopback, as that is what reaches a transmitter.
+    // The entry to select: the remembered interface's, or when none is remembered, the first of
+    // an interface that is up with an address other than loopback, as that is what reaches a
+    // transmitter. -1 when the remembered interface has no IPv4 address now (missingInterface).
     Q_INVOKABLE int preferredInterfaceIndex();
 
-    // upload.cpp: the object's side of one upload.
     // Uploads one file to the device by TFTP; blocks until the device took it or the transfer
     // failed; the status text says how it ended. Reads the object's members on the calling
-    // thread: call it where nothing changes them meanwhile (a run starts each upload itself).
+    // thread: call it where nothing changes them meanwhile.
     bool uploadFile(QString fileName, QByteArray fileData);
     // The write request for a file of the size of fileData.
     [[nodiscard]] static QByteArray buildWriteRequest(QString fileName, QByteArray fileData);
@@ -156,25 +150,32 @@ public:
     [[nodiscard]] static QString cancelledStatus();
 
     // The position of the current upload in the file list; n stands for "done".
-    [[nodiscard]] int currentFileIndex() const { return fileIndex; }
+    [[nodiscard]] int currentFileIndex() const;
     // The firmware entries of the last listing, in sending order.
     [[nodiscard]] QStringList firmwareList() const { return fileList; }
     // Shortens the wait for each reply, for the tests; the program always waits 10 s.
-    void setReplyTimeoutForTesting(int milliseconds) { replyTimeoutMs = milliseconds; }
+    void setReplyTimeoutForTesting(int milliseconds)
+    {
+        m_engineOptions.replyTimeoutMs = milliseconds;
+    }
     // Sends and receives through QUdpSocket alone, as platforms without a native path do. For the
     // tests and the benchmark, so that the path those platforms run is checked and timed here too.
-    void setPlainSocketPathForTesting(bool plain) { plainSocketPath = plain; }
+    void setPlainSocketPathForTesting(bool plain) { m_engineOptions.plainSocketPath = plain; }
     // tstx-update --resend: the last packet goes again when the device is silent for longer
     // than its round trips lead one to expect. The window keeps to the plain lock-step.
-    void setResendOnSilence(bool resend) { resendOnSilence = resend; }
+    void setResendOnSilence(bool resend) { m_engineOptions.resendOnSilence = resend; }
+    // Finds host names with lookup instead of the system's resolver, for the tests.
+    void setHostLookupForTesting(HostLookup lookup) { m_hostLookup = std::move(lookup); }
 
-    // fileselection.cpp: the ten firmware name patterns, the primary ones first.
-    static const QList<QRegularExpression> primaryPatterns;
-    static const QList<QRegularExpression> secondaryPatterns;
-    // Lower-case names matched by a primary pattern: for these an ERROR reply counts as success.
+    // The ten firmware name patterns, the primary ones first.
+    static const QList<QRegularExpression> &primaryPatterns;
+    static const QList<QRegularExpression> &secondaryPatterns;
+    // Lower-case names matched by a primary pattern, appended to by every listing and never
+    // cleared: for these a lone uploadFile takes an ERROR reply as success. A run takes that from
+    // its plan instead, so no upload thread reads this list.
     static QStringList errorTolerantFiles;
 
-public slots: // qtftp.cpp
+public slots:
     void setRemoteAddress(const QString &remoteAddress);
     void setRemotePort(quint16 remotePort);
     void setLocalAddress(const QString &localAddress);
@@ -194,86 +195,79 @@ signals:
     void fileProgressChanged(int fileProgress);
     void runStateChanged(QTftp::RunState runState);
     void runTextChanged(const QString &runText);
+    void missingInterfaceChanged(const QString &missingInterface);
     // Fires once at the end of every update run, whether it succeeded or failed.
     void updateCompleted();
 
-private slots: // sequencing.cpp
+private slots:
+    // The end of a lone sendFile's upload.
     void futureFinishHandler();
 
 private:
-    // qtftp.cpp
+    class UploadReports;
     // Logs text whole when the window shows it cut.
     static void logWholeIfCut(const char *what, const QString &text);
-    // sequencing.cpp
-    void sendNextFile();
-    void logUpload(const QUrl &fileUrl);
-    // Starts the upload of bytes as the file of fileUrl, on the thread pool.
-    void startUpload(const QUrl &fileUrl, std::shared_ptr<const QByteArray> bytes);
-    // Refuses the file at the current index before any of it went out.
-    bool refuseFile(const QString &status);
-    void endRun();
+    void setStatus(const QString &status);
     void setRunText(const QString &text);
     void setRunState(RunState state);
-    // upload.cpp
-    class UploadReports;
-    // What one upload of fileName needs, from the object's members as they are now.
-    [[nodiscard]] Tftp::Upload::Request uploadRequest(const QString &fileName,
-                                                      const QByteArray &fileData) const;
-    // Runs one upload on this thread, its reports handed to the object's thread.
-    bool runUpload(const Tftp::Upload::Request &request);
+    // The listing's part of the object: the file list, the log lines, errorTolerantFiles.
+    void takeListing(const QUrl &folder, const FirmwareListing &listing);
+    // What the status line says of a listing, with what its images' reading found.
+    [[nodiscard]] QString listingSummary(const Firmware::ImageSet *images) const;
+    void listingRead();
+    void planMade();
+    void runEngine();
+    void fileStarted(int index);
+    void fileSizeKnown(qint64 size);
+    void engineStatus(const QString &status);
+    void publishTransferProgress();
     // The run's line for the current upload, with how long the device has been silent.
     void showWaiting(qint64 silentMs);
+    // Refuses the run before any of it went out.
+    void refuseRun(const QString &status);
+    void endRun();
     // For a run that ended unable to send: which interface it sent from.
     [[nodiscard]] QString interfaceHint() const;
-    // qtftp.cpp
-    // Status updates written here, on the object's thread.
-    void setStatus(const QString &status);
-    // The transfer's reports: applied at once on the object's thread, queued to it otherwise.
-    void reportStatus(const QString &status);
-    void reportFileSize(int size);
-    void reportFileProgress(int progress);
-    void publishTransferProgress();
-    void reportLocalPort(quint16 port);
-    void reportAcceptedError(const AcceptedError &accepted);
-    void reportDeviceAddress(const QString &address);
+    // What one lone upload of fileName needs, from the object's members as they are now.
+    [[nodiscard]] Tftp::Upload::Request uploadRequest(const QString &fileName,
+                                                      const QByteArray &fileData) const;
     template<typename Apply> void deliverToObjectThread(Apply &&apply);
 
-    QFutureWatcher<bool> futureWatcher;
+    QFutureWatcher<bool> futureWatcher; // a lone sendFile's upload
     QString m_localAddress;
     QString m_remoteAddress;
-    QString m_deviceAddress; // where the last write request went, as the look-up found it
     quint16 m_localPort = 0;
     quint16 m_remotePort = 69;
-    // Read when first asked for: the updaters of a fleet never show it.
+    // Read when first asked for.
     mutable QStringList m_ifsList;
     mutable bool m_ifsListRead = false;
     QStringList fileList;
-    QUrl listedFolder; // the folder fileList was made from, named in the run's status texts
-    QStringList m_listedNames; // the file names of fileList
-    QHash<QString, QString> m_listedDigests; // SHA-256 by name, as the listing read the files
-    Firmware::ImageSet m_runImages; // what the current or last run sends, read at its start
     int fileIndex = 0;
     QString m_errorString = QStringLiteral("Open a folder to begin");
     int m_fileSize = 1;
     int m_fileProgress = 0;
-    // Written by the upload task for every block, read by the object's thread on progressTimer.
-    std::atomic<int> transferProgress = 0;
-    QTimer progressTimer;
-    int replyTimeoutMs = 10000;
-    bool plainSocketPath = false;
-    bool resendOnSilence = false;
-    // What the run has shown the window, and what the device took in it.
+
+    QUrl listedFolder; // the folder fileList was made from, named in the run's status texts
+    FirmwareListing m_listing;
+    // The listing's images, read for their digests only; replaced by every listing.
+    QFutureWatcher<std::pair<int, Firmware::ImageSet>> m_listingReader; // with its generation
+    std::shared_ptr<const Firmware::ImageSet> m_listedImages;
+    int m_listingGeneration = 0;
+    // The current or last run: its plan, made off the window's thread, and its engine.
+    QFutureWatcher<RunPlan> m_planner;
+    RunPlan m_plan;
+    std::unique_ptr<UpdateEngine> m_engine;
+    UpdateEngine::Options m_engineOptions;
+    HostLookup m_hostLookup = systemHostLookup();
+    bool m_cancelRequested = false;
+    bool m_runSentAnything = false;
     RunState m_runState = Idle;
     QString m_runText;
     QString m_runFileText; // the run's line for the current upload, without the waiting note
-    // Since the current upload last moved on; the progress samples read it.
+    QString m_missingInterface;
+    // Samples the engine's progress while an upload runs; since when it last moved.
+    QTimer progressTimer;
     QElapsedTimer sinceProgress;
-    QStringList m_unmatchedImages;
-    QList<AcceptedError> m_acceptedErrors;
-    bool m_runSentAnything = false;
-    qint64 m_runAcknowledged = 0; // by the run's ended uploads
-    // Written by the upload task for every acknowledged block, read by the object's thread.
-    std::atomic<qint64> transferAcknowledged = 0;
-    // Set by cancelUpdate from any thread, read by the upload task and the object's thread.
-    std::atomic<bool> cancelRequested = false;
+    // A lone sendFile's upload reports this, per block, and the object's thread samples it.
+    std::atomic<int> transferProgress = 0;
 };

@@ -354,12 +354,12 @@ ApplicationWindow {
         font: app.font
     }
 
-    // Start, or Enter in the address field; the listing is made anew from what the folder holds.
+    // Start, or Enter in the address field: the run lists the folder anew, reads its images and
+    // finds the device, off the window's thread, then sends.
     function start() {
         if (!startButton.enabled)
             return
         app.stopping = false
-        qtftp.buildFileList(app.folder)
         qtftp.startUpdate()
         if (app.running)
             runButtons.forceActiveFocus()

@@ -1,0 +1,6 @@
+#include "version.h"
+
+QString toolVersion()
+{
+    return QStringLiteral(TSTX_UPDATER_VERSION);
+}
