@@ -11,6 +11,7 @@
 // Prints one line: "wall_s=T run=TEXT". Exits 0 only when the run was complete.
 
 #include "qtftp.h"
+#include "settings.h"
 #include "startup.h"
 
 #include <QElapsedTimer>
@@ -41,8 +42,8 @@ int main(int argc, char *argv[])
     }
     const QUrl folder = QUrl::fromLocalFile(args.at(1));
     QSettings().clear();
-    QSettings().setValue(u"savedFolder"_s, args.at(1));
-    QSettings().setValue(u"savedAddress"_s, u"127.0.0.1"_s);
+    Settings::saveFolder(args.at(1));
+    Settings::saveAddress(u"127.0.0.1"_s);
 
     QQmlApplicationEngine engine;
     std::unique_ptr<QTftp> alone;

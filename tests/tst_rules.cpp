@@ -2,6 +2,7 @@
 #include "deviceaddress.h"
 #include "firmwarefile.h"
 #include "networkinterfaces.h"
+#include "settings.h"
 #include "support/testsupport.h"
 
 #include <QSignalSpy>
@@ -263,7 +264,7 @@ private slots:
         QFETCH(QString, chosen);
         QFETCH(QString, stored);
         QFETCH(int, index);
-        QSettings().setValue(u"savedInterface"_s, u"gone0"_s);
+        Settings::saveInterface(u"gone0"_s);
         setInterfaceSource(&craftedInterfaces);
         QTftp tftp;
         tftp.saveNetworkIf(chosen);
@@ -277,7 +278,7 @@ private slots:
         QCOMPARE(found, index);
         // Any address text is remembered, the empty one too, without the spaces around it.
         tftp.saveNetworkAddr(u" "_s + chosen + u"\t"_s);
-        QCOMPARE(QSettings().value(u"savedAddress"_s, u"absent"_s).toString(), chosen);
+        QCOMPARE(QSettings().value(Settings::addressKey, u"absent"_s).toString(), chosen);
     }
 };
 

@@ -395,8 +395,11 @@ private slots:
             QVERIFY(QFile::remove(folder.filePath(run.broken))
                     && QFile::link(folder.filePath(u"gone"_s), folder.filePath(run.broken)));
         // A name served round-robin: the first answer is the device, any later one a stranger.
+        // Looked up where the images are read: off this thread, which the window draws from.
         int lookups = 0;
-        tftp.setHostLookupForTesting([&lookups](const QString &) {
+        QThread *lookupThread = nullptr;
+        tftp.setHostLookupForTesting([&lookups, &lookupThread](const QString &) {
+            lookupThread = QThread::currentThread();
             return QList<QHostAddress> {
                 QHostAddress(++lookups == 1 ? u"127.0.0.1"_s : u"127.0.0.31"_s)};
         });
@@ -409,6 +412,7 @@ private slots:
         QCOMPARE(device.requests(), run.sent);
         QCOMPARE(tftp.currentFileIndex(), run.index);
         QCOMPARE(lookups, int(readDeviceAddress(run.remote).isHostName()));
+        QVERIFY(lookupThread != thread());
         if (!run.runText.isEmpty())
             QCOMPARE(tftp.runText(), run.runText);
         QByteArray delivered, expected;

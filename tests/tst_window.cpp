@@ -1,6 +1,7 @@
 // The program and its window, set up as the program does, driven as a technician (and a screen
 // reader) drives it: remembered choices, a folder, Start, Stop, the run's end.
 #include "networkinterfaces.h"
+#include "settings.h"
 #include "startup.h"
 #include "support/testsupport.h"
 
@@ -140,7 +141,7 @@ struct Window
     // subfolder, then Open by a click, as the technician does.
     void open(const QString &folder, const QString &firstSubfolder = u"archive"_s) const
     {
-        QSettings().setValue(u"savedFolder"_s, folder);
+        QSettings().setValue(Settings::folderKey, folder);
         trigger("openAction");
         awaitOwnSelection(firstSubfolder);
     }
@@ -195,7 +196,7 @@ private slots:
         QVERIFY(broken.readAllStandardError().contains("NoSuchWindow"));
         // Its settings under its names: the window remembers the interface it selects at start.
         program.start(QStringLiteral(PROGRAM), QStringList());
-        QTRY_VERIFY_WITH_TIMEOUT(QSettings().contains(u"savedInterface"_s), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QSettings().contains(Settings::interfaceKey), 20000);
         QVERIFY(QSettings().fileName().endsWith(u"/Brindlemoor/TsTxUpdater.conf"_s));
         program.terminate();
         QVERIFY(program.waitForFinished(10000));
@@ -215,9 +216,9 @@ private slots:
             QCOMPARE(window.value("gridLayout", "visible").toBool(), false);
             QCOMPARE(window.updater()->localAddress(), u"192.0.2.10"_s);
             QCOMPARE(window.updater()->loadNetoworkIf(), u"eth9"_s);
-            QVERIFY(!QSettings().contains(u"savedAddress"_s));
+            QVERIFY(!QSettings().contains(Settings::addressKey));
             // A folder that went away since it was remembered is told once, as the start.
-            QSettings().setValue(u"savedFolder"_s, chosen.path() + u"/gone"_s);
+            QSettings().setValue(Settings::folderKey, chosen.path() + u"/gone"_s);
         }
         {
             Window window;
@@ -226,9 +227,9 @@ private slots:
                          QDir::toNativeSeparators(chosen.path() + u"/gone"_s)));
             QCOMPARE(window.value("gridLayout", "visible").toBool(), false);
         }
-        QSettings().setValue(u"savedInterface"_s, u"lo"_s);
-        QSettings().setValue(u"savedAddress"_s, u"tx-7.local"_s);
-        QSettings().setValue(u"savedFolder"_s, chosen.path());
+        QSettings().setValue(Settings::interfaceKey, u"lo"_s);
+        QSettings().setValue(Settings::addressKey, u"tx-7.local"_s);
+        QSettings().setValue(Settings::folderKey, chosen.path());
         Window window; // the folder as if just chosen, its listing, the address to type next
         QCOMPARE(window.text("selectedFolderLabel"), QDir::toNativeSeparators(chosen.path()));
         QVERIFY(window.value("gridLayout", "visible").toBool());
@@ -270,6 +271,39 @@ private slots:
                  QUrl::fromLocalFile(QDir::homePath()));
     }
 
+    // The interface chosen last has lost its address: the window says so, and Start sends
+    // nothing from whatever the system would pick, until an interface is chosen.
+    void rememberedInterfaceWithoutAddress()
+    {
+        QTemporaryDir chosen;
+        QVERIFY(writeFile(chosen.filePath(u"7465-v3.1.bin"_s), "fw"));
+        setInterfaceSource([] {
+            InterfaceList interfaces = craftedInterfaces();
+            interfaces[1].addresses = {QHostAddress(u"fe80::7"_s)};
+            return interfaces;
+        });
+        QSettings().setValue(Settings::interfaceKey, u"wlan0"_s);
+        QSettings().setValue(Settings::folderKey, chosen.path());
+        ScriptedDevice device(&ScriptedDevice::acknowledge);
+        Window window;
+        window.updater()->setRemotePort(device.port());
+        QCOMPARE(window.value("interfaceList", "displayText").toString(),
+                 u"Wi-Fi has no IPv4 address now: choose an interface"_s);
+        QCOMPARE(window.updater()->localAddress(), QString());
+        window.item("addressField")->setProperty("text", u"127.0.0.1"_s);
+        QSignalSpy completed(window.updater(), &QTftp::updateCompleted);
+        window.press("startButton");
+        QVERIFY(!completed.isEmpty() || completed.wait(10000));
+        QVERIFY(window.text("statusLabel")
+                    .startsWith(u"The interface Wi-Fi chosen last has no IPv4 address now"_s));
+        QVERIFY(device.received.isEmpty());
+        window.item("interfaceList")->setProperty("currentIndex", 0);
+        QCOMPARE(window.updater()->localAddress(), u"127.0.0.1"_s);
+        window.press("startButton");
+        QVERIFY(completed.wait(10000));
+        QCOMPARE(device.requests(), QStringList({u"7465-v3.1.bin"_s, u"done"_s}));
+    }
+
     // Qt Quick's own dialog selects a subfolder by itself on entering a folder: Open still
     // chooses the folder shown, unless the technician selected another.
     void folderChosen()
@@ -282,7 +316,7 @@ private slots:
             QCOMPARE(window.text("selectedFolderLabel"),
                      QDir::toNativeSeparators(selected.isEmpty() ? folder.path() : selected));
             QCOMPARE(window.view()->activeFocusItem(), window.item("addressField"));
-            QCOMPARE(QSettings().value(u"savedFolder"_s).toString(),
+            QCOMPARE(QSettings().value(Settings::folderKey).toString(),
                      window.text("selectedFolderLabel"));
         }
         // However the folder shown was reached, the dialog's own selection in it is not chosen.
@@ -388,7 +422,7 @@ private slots:
         });
         for (const QString &name : {order[0], order[2]})
             QVERIFY(writeFile(folder.filePath(name), randomBytes(name.size() * 50)));
-        QSettings().setValue(u"savedFolder"_s, folder.path());
+        QSettings().setValue(Settings::folderKey, folder.path());
         Window window;
         const QSize defaultSize = window.view()->size();
         // The technician's steps up to Start: loopback, the device's address.
@@ -496,7 +530,7 @@ private slots:
         QCOMPARE(quits.size(), 0);
         QVERIFY(!window.item("openDialog")); // Open did nothing during the run
         QCOMPARE(window.enabled(), QList<bool>(5, true));
-        QCOMPARE(QSettings().value(u"savedAddress"_s).toString(), u"127.0.0.1"_s);
+        QCOMPARE(QSettings().value(Settings::addressKey).toString(), u"127.0.0.1"_s);
         if (answer.isEmpty()) {
             QCOMPARE(window.text("statusLabel"), u"No Error"_s);
             for (const QString &name : order)

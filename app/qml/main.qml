@@ -251,6 +251,11 @@ ApplicationWindow {
                 }
             }
             currentIndex: qtftp.preferredInterfaceIndex()
+            // Blank would hide that the run would go out from whatever the system picks.
+            displayText: currentIndex === -1 && qtftp.missingInterface !== ""
+                         ? qsTr("%1 has no IPv4 address now: choose an interface")
+                               .arg(qtftp.missingInterface)
+                         : currentText
             onCurrentTextChanged: {
                 const parts = currentText.split(" -- ")
                 qtftp.saveNetworkIf(parts[0])

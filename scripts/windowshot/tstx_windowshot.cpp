@@ -18,6 +18,7 @@
 
 #include "qtftp.h"
 #include "scripteddevice.h"
+#include "settings.h"
 #include "startup.h"
 
 #include <QDir>
@@ -90,7 +91,7 @@ int main(int argc, char *argv[])
     writeSamples(folder);
     // The folder chosen last: the window shows it at start, as after choosing it.
     if (state != "initial")
-        QSettings().setValue(u"savedFolder"_s, folder);
+        Settings::saveFolder(folder);
     QQmlApplicationEngine engine;
     engine.load(windowUrl());
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
