@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Dialogs
 import QtQuick.Layouts
 import com.brindlemoor.TsTxDownloader 1.0
 
@@ -76,37 +75,19 @@ ApplicationWindow {
         // The icons are black glyphs: tinted like the labels, they grey out with them.
         RowLayout {
             id: toolButtons
-            ToolButton {
+            ToolbarButton {
                 objectName: "openButton"
-                padding: 8
-                icon.width: 24
-                icon.height: 24
-                icon.color: palette.buttonText
                 action: openAction
-                Accessible.name: openAction.text
-                Accessible.onPressAction: openAction.trigger()
             }
-            ToolButton {
+            ToolbarButton {
                 objectName: "aboutButton"
-                padding: 8
-                icon.width: 24
-                icon.height: 24
-                icon.color: palette.buttonText
                 action: aboutAction
-                Accessible.name: aboutAction.text
-                Accessible.onPressAction: aboutAction.trigger()
             }
             ToolSeparator {}
-            ToolButton {
+            ToolbarButton {
                 id: quitButton
                 objectName: "quitButton"
-                padding: 8
-                icon.width: 24
-                icon.height: 24
-                icon.color: palette.buttonText
                 action: quitAction
-                Accessible.name: quitAction.text
-                Accessible.onPressAction: quitAction.trigger()
             }
         }
 
@@ -394,48 +375,9 @@ ApplicationWindow {
 
     Component {
         id: openDialogComponent
-        FolderDialog {
-            id: folderDialog
+        FolderChooser {
             objectName: "openDialog"
             title: qsTr("Please choose a folder")
-            // Qt Quick's own dialog selects a subfolder by itself: the first one once it has listed
-            // a folder it enters (by a typed path, Up, the breadcrumb or a double-click), the one
-            // it came from after Up, and nothing in a folder without any (keeping Open greyed).
-            // None of that is the technician's choice, and Open then chooses the folder shown. A
-            // subfolder counts as chosen only when it was selected by the technician's own click
-            // or key, and not by the one that also changed the folder.
-            property url handChoice
-            property int folderChangeInput: -1
-            // The window, which knows when it handles the technician's input.
-            property var hostWindow: null
-            // The number of the key, click or touch being handled now; -1 when none is.
-            function handInputNow(): int {
-                return folderDialog.hostWindow && folderDialog.hostWindow.handInput
-                    ? folderDialog.hostWindow.inputSerial : -1
-            }
-            onCurrentFolderChanged: {
-                folderDialog.handChoice = ""
-                folderDialog.folderChangeInput = folderDialog.handInputNow()
-            }
-            onSelectedFolderChanged: {
-                const selected = String(folderDialog.selectedFolder)
-                if (selected === "") {
-                    folderDialog.selectedFolder = folderDialog.currentFolder
-                } else if (selected !== String(folderDialog.currentFolder)) {
-                    const input = folderDialog.handInputNow()
-                    const byHand = input !== -1 && input !== folderDialog.folderChangeInput
-                    folderDialog.handChoice = byHand ? folderDialog.selectedFolder : ""
-                }
-            }
-            function choice(): url {
-                // Open in a dialog of the desktop's own, in a window of its own and not through
-                // this one: its selection is what the technician chose there.
-                if (folderDialog.handInputNow() === -1)
-                    return folderDialog.selectedFolder
-                return String(folderDialog.handChoice) !== ""
-                        && folderDialog.selectedFolder === folderDialog.handChoice
-                    ? folderDialog.selectedFolder : folderDialog.currentFolder
-            }
         }
     }
 
@@ -471,45 +413,11 @@ ApplicationWindow {
         }
     }
 
-    Dialog {
+    AboutDialog {
         id: aboutDialog
         objectName: "aboutDialog"
-        modal: true
-        // Centred over the window rather than at its top-left corner, where it covered the toolbar.
-        anchors.centerIn: Overlay.overlay
-        onOpened: aboutCloseButton.forceActiveFocus()
-
-        ColumnLayout {
-            spacing: 16
-
-            Image {
-                source: "qrc:/Brindlemoor.png"
-                Rectangle {
-                    z: -1
-                    anchors.fill: parent
-                    anchors.margins: -3
-                    radius: 3
-                    color: "white"
-                    visible: app.dark
-                }
-            }
-            Label {
-                Layout.fillWidth: true
-                horizontalAlignment: Text.AlignHCenter
-                text: "Version " + qtftp.updaterVersion + "\n\n"
-                      + qsTr("Copyright © 2026 Brindlemoor Ltd.\nAll rights reserved.")
-            }
-        }
-        footer: DialogButtonBox {
-            Button {
-                id: aboutCloseButton
-                objectName: "aboutCloseButton"
-                text: qsTr("Close")
-                onClicked: aboutDialog.close()
-                Accessible.name: aboutCloseButton.text
-                Accessible.onPressAction: aboutCloseButton.clicked()
-            }
-        }
+        version: qtftp.updaterVersion
+        dark: app.dark
     }
 
     QTftp {
