@@ -9,22 +9,27 @@ export top
 jobs=${JOBS:-$(nproc)}
 build() { nice -n "${NICENESS:-10}" cmake --build "$@" --parallel "$jobs"; }
 
-# Configures the normal build in the folder $1 (BUILD_TYPE, default RelWithDebInfo); any further
-# arguments go to cmake.
+# Configures a build from one of CMakePresets.json's presets ($1: default, asan, tsan, fuzz) in
+# the folder $2, which the preset names unless a variable gave another; any further arguments go to
+# cmake. The presets hold the flags, so that an IDE and these scripts build alike.
+configure_preset() {
+    local preset=$1 dir=$2
+    shift 2
+    cmake -S "$top" --preset "$preset" -B "$dir" "$@" >/dev/null
+}
+
+# The normal build in the folder $1 (BUILD_TYPE, default the preset's RelWithDebInfo).
 configure() {
     local dir=$1
     shift
-    cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+    configure_preset default "$dir" ${BUILD_TYPE:+-DCMAKE_BUILD_TYPE="$BUILD_TYPE"} "$@"
 }
 
-# Configures the libFuzzer build in the folder $1: clang, every source compiled with
-# -fsanitize=fuzzer-no-link plus AddressSanitizer and UndefinedBehaviorSanitizer, no tests.
-# scripts/fuzz builds it; scripts/tidy reads its compile commands for fuzz/.
+# The libFuzzer build in the folder $1: clang, every source compiled with -fsanitize=fuzzer-no-link
+# plus AddressSanitizer and UndefinedBehaviorSanitizer, no tests. scripts/fuzz builds it;
+# scripts/tidy reads its compile commands for fuzz/.
 configure_fuzz() {
-    local sanitize="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-    CC=clang CXX=clang++ cmake -S "$top" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DBUILD_TESTING=OFF -DTSTX_FUZZ=ON \
-        -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
+    CC=clang configure_preset fuzz "$1"
 }
 
 # Runs one named stage, prints a banner before and the elapsed seconds after, and keeps a summary
