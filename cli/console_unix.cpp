@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include "interruptpolicy.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -123,35 +125,25 @@ QString Console::replaceFile(const QString &path, const QByteArray &bytes)
 // interrupt's number to a socket whose other end the event loop watches.
 namespace {
 int wakeSockets[2] = {-1, -1};
-std::atomic<int> interruptCount = 0;
-// Set once the thread took up the quit: from then on it writes the report and ends by itself.
-std::atomic<bool> quitAnswered = false;
-// When the second interrupt came, in monotonic nanoseconds.
-std::atomic<long long> secondInterruptAt = 0;
-// A thread that has not taken up the quit in this time cannot answer.
-constexpr long long answerTimeNs = 2'000'000'000;
+InterruptPolicy policy;
 
-long long monotonicNs()
+long long monotonicMs()
 {
     timespec now {};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+    return now.tv_sec * 1000LL + now.tv_nsec / 1'000'000;
 }
 
 extern "C" void onInterrupt(int)
 {
-    const int count = interruptCount.fetch_add(1) + 1;
-    if (count == 2)
-        secondInterruptAt.store(monotonicNs());
-    if (count > 2) {
-        // Interrupts in quick succession must not cut off the report the quit writes: end at
-        // once only when the thread has not answered the quit for a while.
-        if (quitAnswered.load() || monotonicNs() - secondInterruptAt.load() < answerTimeNs)
-            return;
+    const InterruptPolicy::Action action = policy.onInterrupt(monotonicMs());
+    if (action == InterruptPolicy::Action::Ignore)
+        return;
+    if (action == InterruptPolicy::Action::ExitNow) {
         [[maybe_unused]] const auto written = ::write(STDERR_FILENO, "\n", 1);
-        std::_Exit(130);
+        std::_Exit(InterruptPolicy::exitStatus);
     }
-    const char byte = char(count);
+    const char byte = action == InterruptPolicy::Action::Interrupt ? 1 : 2;
     [[maybe_unused]] const auto written = ::write(wakeSockets[0], &byte, 1);
 }
 } // namespace
@@ -170,7 +162,7 @@ InterruptWatcher::InterruptWatcher(QObject *parent)
         if (byte == 1) {
             emit interrupted();
         } else {
-            quitAnswered.store(true);
+            policy.quitAnswered();
             emit quitRequested();
         }
     });

@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include "interruptpolicy.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
@@ -98,38 +100,32 @@ QString Console::replaceFile(const QString &path, const QByteArray &bytes)
 // thread as queued calls.
 namespace {
 std::atomic<InterruptWatcher *> watcher = nullptr;
-std::atomic<int> interruptCount = 0;
-// Set once the thread took up the quit: from then on it writes the report and ends by itself.
-std::atomic<bool> quitAnswered = false;
-std::atomic<ULONGLONG> secondInterruptAt = 0; // in milliseconds since the system started
-constexpr ULONGLONG answerTimeMs = 2000;
+InterruptPolicy policy;
 
 BOOL WINAPI onConsoleControl(DWORD type)
 {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
         return FALSE;
-    const int count = interruptCount.fetch_add(1) + 1;
     InterruptWatcher *target = watcher.load();
     if (!target)
-        std::_Exit(130);
-    if (count > 2) {
-        // Interrupts in quick succession must not cut off the report the quit writes: end at
-        // once only when the thread has not answered the quit for a while.
-        if (quitAnswered.load() || GetTickCount64() - secondInterruptAt.load() < answerTimeMs)
-            return TRUE;
-        std::_Exit(130);
-    }
-    if (count == 1) {
+        std::_Exit(InterruptPolicy::exitStatus);
+    switch (policy.onInterrupt((long long)GetTickCount64())) {
+    case InterruptPolicy::Action::Interrupt:
         QMetaObject::invokeMethod(target, &InterruptWatcher::interrupted, Qt::QueuedConnection);
-    } else {
-        secondInterruptAt.store(GetTickCount64());
+        break;
+    case InterruptPolicy::Action::Quit:
         QMetaObject::invokeMethod(
             target,
             [target] {
-                quitAnswered.store(true);
+                policy.quitAnswered();
                 emit target->quitRequested();
             },
             Qt::QueuedConnection);
+        break;
+    case InterruptPolicy::Action::Ignore:
+        break;
+    case InterruptPolicy::Action::ExitNow:
+        std::_Exit(InterruptPolicy::exitStatus);
     }
     return TRUE;
 }

@@ -4,6 +4,7 @@
 #include "fileselection.h"
 #include "firmwarefile.h"
 #include "fleetrun.h"
+#include "interruptpolicy.h"
 #include "options.h"
 #include "output.h"
 #include "report.h"
@@ -24,7 +25,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 constexpr int usageErrorStatus = 2;
-constexpr int quitStatus = 130;
 
 int usageError(const QString &message)
 {
@@ -190,7 +190,7 @@ int main(int argc, char *argv[])
         display.finish();
         report(run, options, display);
         // At once: the running uploads would hold the pool, and so the exit, for up to 10 s.
-        std::_Exit(quitStatus);
+        std::_Exit(InterruptPolicy::exitStatus);
     });
     QObject::connect(&run, &FleetRun::finished, &app, [&] {
         display.finish();
