@@ -1,7 +1,5 @@
 #include "fileselection.h"
 
-#include "firmwarefile.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>

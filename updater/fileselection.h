@@ -8,6 +8,12 @@
 #include <QStringList>
 #include <QUrl>
 
+namespace Firmware {
+// The checksum list that sha256sum writes ("sha256sum *.bin > SHA256SUMS"): where a folder holds
+// one, every image of a run must have a matching line in it.
+inline constexpr QLatin1StringView checksumFileName("SHA256SUMS");
+} // namespace Firmware
+
 // The firmware names: matched anywhere in a name, letter case counting; the primary ones, whose
 // images a device may answer with an ERROR once it has them, first.
 namespace FirmwareNames {

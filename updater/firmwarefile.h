@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fileselection.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -8,15 +10,9 @@
 
 #include <memory>
 
-struct FirmwareListing;
-
 // The firmware files of a run as the disk holds them: whether each can go out whole in one
 // upload, and the run's images, read once when the run starts and shared by all its uploads.
 namespace Firmware {
-
-// The checksum list that sha256sum writes ("sha256sum *.bin > SHA256SUMS"): where a folder holds
-// one, every image of a run must have a matching line in it.
-inline constexpr QLatin1StringView checksumFileName("SHA256SUMS");
 
 // Why a file cannot be sent whole.
 struct Problem

@@ -334,11 +334,6 @@ void QTftp::planMade()
         return refuseRun(cancelledStatus());
     if (m_plan.refused())
         return refuseRun(m_plan.refusal);
-    runEngine();
-}
-
-void QTftp::runEngine()
-{
     UpdateEngine::Options options = m_engineOptions;
     options.localAddress = m_localAddress;
     options.port = m_remotePort;

@@ -215,8 +215,8 @@ private:
     // What the status line says of a listing, with what its images' reading found.
     [[nodiscard]] QString listingSummary(const Firmware::ImageSet *images) const;
     void listingRead();
+    // The plan made: refused, or sent by an engine of its own.
     void planMade();
-    void runEngine();
     void fileStarted(int index);
     void fileSizeKnown(qint64 size);
     void engineStatus(const QString &status);
