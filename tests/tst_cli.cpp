@@ -327,6 +327,45 @@ exit $status)sh"_s;
                  run.err.constData());
     }
 
+    // A folder with nothing to warn of: one primary image. The device answers it with an ERROR
+    // (taken as received), or, as "done" arrives, the report's path is made a link to the image.
+    void cleanFolder_data()
+    {
+        QTest::addColumn<bool>("strict");
+        QTest::addColumn<bool>("relinked");
+        QTest::addRow("an ERROR taken as received") << false << false;
+        QTest::addRow("--strict: an ERROR taken as received is no update") << true << false;
+        QTest::addRow("the report's path made a link to the image during the run") << false << true;
+    }
+    void cleanFolder()
+    {
+        QFETCH(bool, strict);
+        QFETCH(bool, relinked);
+        QTemporaryDir clean, reports;
+        const QString image = clean.filePath(u"7380-v1.bin"_s), report = reports.filePath(u"r"_s);
+        QVERIFY(writeFile(image, "image"));
+        ScriptedDevice device([&](int n, const QByteArray &got) {
+            if (relinked && got.startsWith("\0\2done\0"_ba))
+                QFile::link(image, report);
+            if (!relinked && got.startsWith("\0\2"_ba + "7380-v1.bin"))
+                return QByteArrayList {errorPacket(2, "have it")};
+            return ScriptedDevice::acknowledge(n, got);
+        });
+        QStringList arguments {u"--port"_s,   QString::number(device.port()),
+                               clean.path(),  u"127.0.0.1"_s,
+                               u"--report"_s, report};
+        if (strict)
+            arguments.prepend(u"--strict"_s);
+        const Run run = runProgram(arguments);
+        QCOMPARE(device.requests(), QStringList({u"7380-v1.bin"_s, u"done"_s}));
+        QVERIFY2(run.exitCode == int(strict || relinked), run.err.constData());
+        QVERIFY(run.err.contains("which --strict counts as failed") == strict);
+        QFile kept(image);
+        QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == "image");
+        QVERIFY2(run.err.contains("the report was not written: the report ") == relinked,
+                 run.err.constData());
+    }
+
     // Listings and usage errors: nothing is sent, no report written.
     void sendsNothing_data()
     {
