@@ -303,8 +303,10 @@ void QTftp::startUpdate()
     m_plan = RunPlan();
     setRunState(Running);
     // An address read another way than it was written would update a transmitter nobody named.
-    if (const QString problem = addressProblem(m_remoteAddress); !problem.isEmpty())
-        return refuseRun(problem);
+    // Read once, here: the plan looks a name up from this reading.
+    const DeviceAddress device = readDeviceAddress(m_remoteAddress);
+    if (!device.problem.isEmpty())
+        return refuseRun(device.problem);
     if (!m_missingInterface.isEmpty() && m_localAddress.isEmpty())
         return refuseRun(u"The interface %1 chosen last has no IPv4 address now: choose the "
                          "interface to send from; nothing was sent"_s.arg(m_missingInterface));
@@ -313,12 +315,10 @@ void QTftp::startUpdate()
     // Listed, read and looked up once, now and off this thread: a change to the folder or to the
     // name's address during the run changes nothing that is sent.
     setRunText(u"Reading the firmware images"_s);
-    m_planner.setFuture(
-        HandOver::run(QThreadPool::globalInstance(),
-                      [folder = listedFolder.toLocalFile(), device = m_remoteAddress,
-                       interfaces = systemInterfaces(), lookup = m_hostLookup] {
-                          return planRun(folder, device, interfaces, lookup);
-                      }));
+    m_planner.setFuture(HandOver::run(
+        QThreadPool::globalInstance(),
+        [folder = listedFolder.toLocalFile(), device, interfaces = systemInterfaces(),
+         lookup = m_hostLookup] { return planRun(folder, device, interfaces, lookup); }));
 }
 
 void QTftp::planMade()

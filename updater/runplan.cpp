@@ -50,7 +50,12 @@ QString transmitterAddressProblem(const QHostAddress &address, const QString &sh
 DeviceTarget resolveDevice(const QString &typed, const InterfaceList &interfaces,
                            const HostLookup &lookup)
 {
-    const DeviceAddress read = readDeviceAddress(typed);
+    return resolveDevice(readDeviceAddress(typed), interfaces, lookup);
+}
+
+DeviceTarget resolveDevice(const DeviceAddress &read, const InterfaceList &interfaces,
+                           const HostLookup &lookup)
+{
     DeviceTarget target {read.text, read.address, read.problem};
     if (!target.usable())
         return target;
@@ -105,7 +110,7 @@ QString readLocalAddress(const QString &typed, const InterfaceList &interfaces,
                                                                           own.join(u", "_s));
 }
 
-RunPlan planRun(const QString &folder, const QString &typedDevice, const InterfaceList &interfaces,
+RunPlan planRun(const QString &folder, const DeviceAddress &device, const InterfaceList &interfaces,
                 const HostLookup &lookup)
 {
     RunPlan plan;
@@ -126,7 +131,7 @@ RunPlan planRun(const QString &folder, const QString &typedDevice, const Interfa
         plan.refusal = u"No firmware files in %1: nothing was sent"_s.arg(shownFolder);
     if (plan.refused())
         return plan;
-    plan.device = resolveDevice(typedDevice, interfaces, lookup);
+    plan.device = resolveDevice(device, interfaces, lookup);
     plan.refusal = plan.device.problem;
     return plan;
 }

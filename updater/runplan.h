@@ -1,5 +1,6 @@
 #pragma once
 
+#include "deviceaddress.h"
 #include "firmwarefile.h"
 #include "networkinterfaces.h"
 
@@ -36,6 +37,8 @@ QString transmitterAddressProblem(const QHostAddress &address, const QString &sh
 
 // Reads the typed device as the window and tstx-update read it, looks a name up once and refuses
 // what cannot be one transmitter.
+DeviceTarget resolveDevice(const DeviceAddress &read, const InterfaceList &interfaces,
+                           const HostLookup &lookup);
 DeviceTarget resolveDevice(const QString &typed, const InterfaceList &interfaces,
                            const HostLookup &lookup);
 
@@ -60,5 +63,5 @@ struct RunPlan
 
 // Lists and reads folder once, and finds the device once: what the window's Start does, off the
 // window's thread. The address is looked up only when the images can go.
-RunPlan planRun(const QString &folder, const QString &typedDevice, const InterfaceList &interfaces,
+RunPlan planRun(const QString &folder, const DeviceAddress &device, const InterfaceList &interfaces,
                 const HostLookup &lookup);
