@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <functional>
 
 // The terminal, the process's limits and the interrupt keys, one implementation per platform
 // (console_unix.cpp, console_win.cpp).
@@ -21,10 +22,10 @@ void keepRunningWithoutOutput();
 // Raises the limit on open files as far as the system lets a user; how many files the process
 // may have open now, or -1 where the platform has no such limit for sockets.
 qint64 raiseOpenFileLimit();
-// Replaces the file at path with bytes, or leaves it as it was: the bytes go to a new file
-// beside it, every write checked, flushed to the disk, and only then renamed over it. Why it
-// failed, or an empty text.
-QString replaceFile(const QString &path, const QByteArray &bytes);
+// Replaces the file at path with the pieces that nextPiece gives until it gives an empty one, or
+// leaves the file as it was: the pieces go to a new file beside it, every write checked, flushed
+// to the disk, and only then renamed over it. Why it failed, or an empty text.
+QString replaceFile(const QString &path, const std::function<QByteArray()> &nextPiece);
 } // namespace Console
 
 // Turns Ctrl+C (SIGINT or SIGTERM on Unix; Ctrl+C or Ctrl+Break on Windows) into signals in the

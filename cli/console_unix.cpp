@@ -72,7 +72,7 @@ qint64 Console::raiseOpenFileLimit()
 
 // QSaveFile is not used: in Qt 6.4 its commit() did not report a flush that failed on a full
 // disk, and the old report was replaced by an empty one.
-QString Console::replaceFile(const QString &path, const QByteArray &bytes)
+QString Console::replaceFile(const QString &path, const std::function<QByteArray()> &nextPiece)
 {
     const QByteArray target = QFile::encodeName(path);
     const qsizetype nameStart = target.lastIndexOf('/') + 1;
@@ -94,12 +94,15 @@ QString Console::replaceFile(const QString &path, const QByteArray &bytes)
     if (::stat(target.constData(), &previous) == 0)
         ::fchmod(fd, previous.st_mode & 07777);
     int error = 0;
-    for (qsizetype written = 0; written < bytes.size() && error == 0;) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n >= 0)
-            written += n;
-        else if (errno != EINTR)
-            error = errno;
+    for (QByteArray bytes = nextPiece(); !bytes.isEmpty() && error == 0; bytes = nextPiece()) {
+        for (qsizetype written = 0; written < bytes.size() && error == 0;) {
+            const ssize_t n
+                = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+            if (n >= 0)
+                written += n;
+            else if (errno != EINTR)
+                error = errno;
+        }
     }
     if (error == 0 && ::fsync(fd) != 0)
         error = errno;

@@ -65,7 +65,7 @@ qint64 Console::raiseOpenFileLimit()
 
 // QSaveFile is not used: in Qt 6.4 its commit() did not report a flush that failed on a full
 // disk, and the old report was replaced by an empty one.
-QString Console::replaceFile(const QString &path, const QByteArray &bytes)
+QString Console::replaceFile(const QString &path, const std::function<QByteArray()> &nextPiece)
 {
     const QFileInfo target(path);
     QFile temporary;
@@ -81,9 +81,14 @@ QString Console::replaceFile(const QString &path, const QByteArray &bytes)
     if (!temporary.isOpen())
         return temporary.errorString();
     QString error;
-    if (temporary.write(bytes) != bytes.size() || !temporary.flush())
+    for (QByteArray bytes = nextPiece(); !bytes.isEmpty() && error.isEmpty(); bytes = nextPiece()) {
+        if (temporary.write(bytes) != bytes.size())
+            error = temporary.errorString();
+    }
+    if (error.isEmpty() && !temporary.flush())
         error = temporary.errorString();
-    else if (!FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(temporary.handle()))))
+    if (error.isEmpty()
+        && !FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(temporary.handle()))))
         error = u"the report could not be flushed to the disk"_s;
     temporary.close();
     if (error.isEmpty()

@@ -21,6 +21,8 @@ QString resultText(DeviceOutcome::Result result)
         return u"cancelled"_s;
     case DeviceOutcome::Running:
         return u"running"_s;
+    case DeviceOutcome::AlreadyUpdated:
+        return u"already updated"_s;
     case DeviceOutcome::NotStarted:
         break;
     }
@@ -43,6 +45,8 @@ QString shownDevice(const DeviceOutcome &outcome)
 
 QString inResultColour(std::FILE *stream, const DeviceOutcome &outcome, const QString &text)
 {
+    if (outcome.result == DeviceOutcome::AlreadyUpdated)
+        return coloured(stream, text, Colour::Green);
     if (outcome.result == DeviceOutcome::Updated)
         return coloured(stream, text,
                         outcome.acceptedErrors.isEmpty() ? Colour::Green : Colour::Yellow);
@@ -102,10 +106,11 @@ QString FleetRun::setDevices(const QStringList &devices, const InterfaceList &in
     for (qsizetype i = 0; i < devices.size(); ++i) {
         Device &device = m_devices[size_t(i)];
         device.outcome.device = devices.at(i);
-        device.target = resolveDevice(devices.at(i), interfaces, lookup);
+        const DeviceAddress read = readDeviceAddress(devices.at(i));
+        device.target = resolveDevice(read, interfaces, lookup);
         // An address typed that cannot be one transmitter is a slip in the list; a name that
         // leads nowhere fails that transmitter alone.
-        if (!device.target.usable() && !readDeviceAddress(devices.at(i)).isHostName())
+        if (!device.target.usable() && !read.isHostName())
             return u"the device "_s + printable(device.target.problem);
         if (!device.target.usable())
             continue;
@@ -118,21 +123,45 @@ QString FleetRun::setDevices(const QStringList &devices, const InterfaceList &in
     return {};
 }
 
+void FleetRun::skip(const QSet<QString> &devices)
+{
+    for (Device &device : m_devices) {
+        if (devices.contains(device.outcome.device.trimmed())) {
+            device.outcome.result = DeviceOutcome::AlreadyUpdated;
+            device.outcome.status = u"Already updated with these images"_s;
+        }
+    }
+}
+
 void FleetRun::start(int parallel)
 {
     m_parallel = parallel;
+    m_startedAt = QDateTime::currentDateTime();
     startMore();
 }
 
 void FleetRun::startMore()
 {
-    while (!m_interrupted && m_running < m_parallel && m_next < deviceCount()) {
+    while (!m_interrupted && m_stopReason.isEmpty() && m_running < m_parallel
+           && m_next < deviceCount()) {
+        // The canaries first, on their own: the others wait until all of them are updated.
+        if (m_next == m_canary && m_running > 0)
+            break;
+        if (m_next == m_canary && m_next > 0 && m_failures > 0) {
+            m_stopReason = u"a canary was not updated"_s;
+            break;
+        }
         const int index = m_next++;
         Device &device = m_devices[size_t(index)];
+        if (device.outcome.result == DeviceOutcome::AlreadyUpdated) {
+            emit deviceEnded(index);
+            continue;
+        }
         // Nothing to send to: it fails alone, before anything went to it.
         if (!device.target.usable()) {
             device.outcome.result = DeviceOutcome::Failed;
             device.outcome.status = device.target.problem;
+            noteFailure();
             emit deviceEnded(index);
             continue;
         }
@@ -140,6 +169,7 @@ void FleetRun::startMore()
         device.outcome.address = device.target.address.toString();
         ++m_running;
         device.clock.start();
+        device.outcome.started = QDateTime::currentDateTime();
         device.engine = std::make_unique<UpdateEngine>(m_images, device.target.address, m_options);
         UpdateEngine *engine = device.engine.get();
         // The size of each upload is reported once its write request went out.
@@ -147,8 +177,10 @@ void FleetRun::startMore()
         connect(engine, &UpdateEngine::ended, this, [this, index] { complete(index); });
         engine->start();
     }
-    if (m_running == 0 && !m_finished && (m_interrupted || m_next == deviceCount())) {
+    if (m_running == 0 && !m_finished
+        && (m_interrupted || !m_stopReason.isEmpty() || m_next == deviceCount())) {
         m_finished = true;
+        m_endedAt = QDateTime::currentDateTime();
         emit finished();
     }
 }
@@ -172,6 +204,7 @@ void FleetRun::abandonRunning()
             continue;
         record(device);
         device.outcome.result = DeviceOutcome::Cancelled;
+        m_endedAt = device.outcome.ended;
         device.outcome.status = u"Quit at once (Ctrl+C twice) during %1"_s.arg(
             fileName(device.engine->currentFileIndex()));
     }
@@ -202,6 +235,8 @@ void FleetRun::complete(int index)
     default:
         outcome.result = device.cancelled ? DeviceOutcome::Cancelled : DeviceOutcome::Failed;
     }
+    if (outcome.result == DeviceOutcome::Failed)
+        noteFailure();
     --m_running;
     // Not from inside its own signal: the engine goes once the signal has returned.
     device.engine.release()->deleteLater();
@@ -210,9 +245,18 @@ void FleetRun::complete(int index)
     QMetaObject::invokeMethod(this, &FleetRun::startMore, Qt::QueuedConnection);
 }
 
+void FleetRun::noteFailure()
+{
+    // A bad image found on the first transmitters is not rolled out to the rest.
+    if (++m_failures == m_maxFailures && m_maxFailures > 0)
+        m_stopReason = u"%1 failed (--max-failures %2)"_s.arg(counted(m_failures, u"transmitter"_s),
+                                                              QString::number(m_maxFailures));
+}
+
 void FleetRun::record(Device &device)
 {
     DeviceOutcome &outcome = device.outcome;
+    outcome.ended = QDateTime::currentDateTime();
     const UpdateEngine &engine = *device.engine;
     outcome.seconds = double(device.clock.elapsed()) / 1000;
     outcome.filesSent = engine.outcome() == UpdateEngine::Outcome::Complete
@@ -226,8 +270,9 @@ void FleetRun::record(Device &device)
 bool FleetRun::allUpdated() const
 {
     return std::all_of(m_devices.cbegin(), m_devices.cend(), [this](const Device &device) {
-        return device.outcome.result == DeviceOutcome::Updated
-            && !(m_strict && !device.outcome.acceptedErrors.isEmpty());
+        return device.outcome.result == DeviceOutcome::AlreadyUpdated
+            || (device.outcome.result == DeviceOutcome::Updated
+                && !(m_strict && !device.outcome.acceptedErrors.isEmpty()));
     });
 }
 

@@ -5,9 +5,11 @@
 #include "runplan.h"
 #include "updateengine.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -26,7 +28,7 @@ struct FirmwareFile
 // What became of one transmitter.
 struct DeviceOutcome
 {
-    enum Result { NotStarted, Running, Updated, Failed, Cancelled };
+    enum Result { NotStarted, Running, Updated, Failed, Cancelled, AlreadyUpdated };
 
     QString device;
     QString address; // where its files went, once its first write request went out
@@ -34,6 +36,7 @@ struct DeviceOutcome
     int filesSent = 0; // taken by the device, "done" counting as the last one
     qint64 bytes = 0; // firmware bytes the device acknowledged, whatever the result
     double seconds = 0;
+    QDateTime started, ended; // of its update; invalid when it had none
     QString status; // the status text that ended its update, as the updater wrote it
     // Primary images the device answered with an ERROR, which the update takes as received.
     QList<UpdateEngine::AcceptedError> acceptedErrors;
@@ -74,6 +77,13 @@ public:
     // an address that cannot be one transmitter, fails that transmitter alone, sending nothing.
     QString setDevices(const QStringList &devices, const InterfaceList &interfaces,
                        const HostLookup &lookup);
+    // Transmitters that an earlier run updated with these same images: not updated again.
+    void skip(const QSet<QString> &devices);
+    // Once failures transmitters have failed, no further one starts (0: no such limit).
+    void setMaxFailures(int failures) { m_maxFailures = failures; }
+    // The first count transmitters are updated first, on their own; the others start only when
+    // all of them are updated.
+    void setCanary(int count) { m_canary = count; }
     // Starts updates, at most parallel at a time, until every transmitter has had its turn.
     void start(int parallel);
     // Starts no further transmitter and cancels the running ones.
@@ -82,6 +92,11 @@ public:
     void abandonRunning();
 
     [[nodiscard]] bool interrupted() const { return m_interrupted; }
+    // Why transmitters were left unstarted other than by an interrupt; empty when none were.
+    [[nodiscard]] QString stopReason() const { return m_stopReason; }
+    [[nodiscard]] QDateTime startedAt() const { return m_startedAt; }
+    [[nodiscard]] QDateTime endedAt() const { return m_endedAt; }
+    [[nodiscard]] const UpdateEngine::Options &options() const { return m_options; }
     // Every transmitter updated; with strict, none with an ERROR taken as received.
     [[nodiscard]] bool allUpdated() const;
     [[nodiscard]] bool strict() const { return m_strict; }
@@ -123,6 +138,7 @@ private:
     void noteUpload(int index);
     void complete(int index);
     void record(Device &device);
+    void noteFailure();
 
     std::vector<Device> m_devices;
     UpdateEngine::Options m_options;
@@ -131,6 +147,11 @@ private:
     std::shared_ptr<const Firmware::ImageSet> m_images;
     QList<FirmwareFile> m_files; // of m_images
     int m_parallel = 1;
+    int m_maxFailures = 0;
+    int m_canary = 0;
+    int m_failures = 0;
+    QString m_stopReason;
+    QDateTime m_startedAt, m_endedAt;
     int m_next = 0; // the next transmitter to start
     int m_running = 0;
     bool m_interrupted = false;

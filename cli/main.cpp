@@ -96,23 +96,32 @@ int listFolder(const QString &folder, bool strict)
 // The table, the count, and the report when one was asked for; the exit status of the run.
 int report(const FleetRun &run, const Options &options, ProgressDisplay &display)
 {
-    printSummary(run);
-    // Which bytes went out: the same for every transmitter, read once when the run started.
-    QString images
-        = u"\nThe images of this run, read once when it started (bytes, SHA-256, name):\n"_s;
-    for (const FirmwareFile &file : run.files())
-        images += imageLine(file.size, file.sha256, file.name);
-    writeTo(stdout, images);
+    if (options.json) {
+        printReport(run, options.folder);
+    } else {
+        printSummary(run);
+        // Which bytes went out: the same for every transmitter, read once when the run started.
+        QString images
+            = u"\nThe images of this run, read once when it started (bytes, SHA-256, name):\n"_s;
+        for (const FirmwareFile &file : run.files())
+            images += imageLine(file.size, file.sha256, file.name);
+        writeTo(stdout, images);
+    }
     int status = run.allUpdated() ? 0 : 1;
     int updated = 0;
     int accepted = 0;
+    int already = 0;
     for (int device = 0; device < run.deviceCount(); ++device) {
         const DeviceOutcome &outcome = run.outcome(device);
-        updated += outcome.result == DeviceOutcome::Updated;
+        already += outcome.result == DeviceOutcome::AlreadyUpdated;
+        updated += outcome.result == DeviceOutcome::Updated
+            || outcome.result == DeviceOutcome::AlreadyUpdated;
         accepted += outcome.result == DeviceOutcome::Updated && !outcome.acceptedErrors.isEmpty();
     }
-    display.message(u"tstx-update: %1 of %2 updated%3%4"_s.arg(
+    display.message(u"tstx-update: %1 of %2 updated%3%4%5%6"_s.arg(
         QString::number(updated), counted(run.deviceCount(), u"transmitter"_s),
+        already > 0 ? u" (%1 of them already)"_s.arg(already) : QString(),
+        run.stopReason().isEmpty() ? QString() : u"; no further one started: "_s + run.stopReason(),
         run.strict() && accepted > 0
             ? u", %1 of them with an ERROR taken as received, which --strict counts as failed"_s
                   .arg(accepted)
@@ -165,6 +174,16 @@ int main(int argc, char *argv[])
         = run.setDevices(options.devices, systemInterfaces(), systemHostLookup());
         !error.isEmpty())
         return usageError(error);
+    // Read before the run: --report may name the same file, and rewrites it at the end.
+    if (!options.skipUpdated.isEmpty()) {
+        QSet<QString> updated;
+        if (const QString error = readUpdatedDevices(options.skipUpdated, run.files(), updated);
+            !error.isEmpty())
+            return usageError(error);
+        run.skip(updated);
+    }
+    run.setMaxFailures(options.maxFailures);
+    run.setCanary(options.canary);
     // Each upload blocks a pool thread for its whole length.
     QThreadPool *pool = QThreadPool::globalInstance();
     pool->setMaxThreadCount(qMax(pool->maxThreadCount(), options.parallel));

@@ -127,9 +127,25 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
         "image, .bin files left out, a checksum list that is not read, an empty primary image), "
         "and count a transmitter that answered an image with an ERROR, which is otherwise taken "
         "as received, as not updated."_s);
+    const QCommandLineOption json(
+        u"json"_s, u"Print the report's JSON on standard output instead of the table."_s);
+    const QCommandLineOption skipUpdated(
+        u"skip-updated"_s,
+        u"Do not update again the transmitters that <report>, an earlier --report of this tool, "
+        "shows updated with the same images (the same names, in the same order, with the same "
+        "SHA-256): their result is \"already updated\". It may be the file --report writes, so "
+        "that one file keeps a fleet's state from run to run."_s,
+        u"report"_s);
+    const QCommandLineOption maxFailures(
+        u"max-failures"_s,
+        u"Once <n> transmitters have failed, start no further one (\"not started\")."_s, u"n"_s);
+    const QCommandLineOption canary(u"canary"_s,
+                                    u"Update the first <k> transmitters first, on their own; "
+                                    "start the others only when all of them are updated."_s,
+                                    u"k"_s);
     const QCommandLineOption verbose(u"verbose"_s, u"Show the updater's debugging output."_s);
-    parser.addOptions({list, devicesFile, interface, localAddress, port, parallel, report, resend,
-                       strict, verbose});
+    parser.addOptions({list, devicesFile, interface, localAddress, port, parallel, report, json,
+                       skipUpdated, maxFailures, canary, resend, strict, verbose});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(u"folder"_s,
@@ -200,6 +216,19 @@ QString parseCommandLine(const QStringList &arguments, Options &options)
             !problem.isEmpty())
             return u"--local-address "_s + printable(problem);
         options.localAddress = address.toString();
+    }
+    options.json = parser.isSet(json);
+    options.skipUpdated = parser.value(skipUpdated);
+    if (parser.isSet(skipUpdated) && options.skipUpdated.isEmpty())
+        return u"--skip-updated takes an earlier report, such as --skip-updated fleet.json"_s;
+    for (const auto &[option, value] :
+         {std::pair {&maxFailures, &options.maxFailures}, std::pair {&canary, &options.canary}}) {
+        if (!parser.isSet(*option))
+            continue;
+        *value = parser.value(*option).toInt(&ok);
+        if (!ok || *value < 1)
+            return u"--%1 takes a number from 1 up, not %2"_s.arg(option->names().constFirst(),
+                                                                  printable(parser.value(*option)));
     }
     options.reportFile = parser.value(report);
     // Found out now rather than after a long run.

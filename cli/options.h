@@ -16,6 +16,11 @@ struct Options
     bool resend = false; // --resend: the last packet again when a transmitter is silent
     bool strict = false; // --strict: no warnings, and an ERROR taken as received is a failure
     QString reportFile;
+    bool json = false; // --json: the report's JSON on standard output instead of the table
+    QString
+        skipUpdated; // --skip-updated: an earlier report, whose updated transmitters are skipped
+    int maxFailures = 0; // --max-failures: no further start after that many failed; 0: no limit
+    int canary = 0; // --canary: the first K updated first, on their own
     bool verbose = false;
 };
 

@@ -7,21 +7,29 @@
 
 using namespace Qt::StringLiterals;
 
-void writeTo(std::FILE *stream, const QString &text)
+void writeBytesTo(std::FILE *stream, const QByteArray &bytes)
 {
     // The error indicator stays set after a failed write.
     if (std::ferror(stream))
         return;
-    const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
 
-QString timestamp()
+void writeTo(std::FILE *stream, const QString &text)
+{
+    writeBytesTo(stream, text.toLocal8Bit());
+}
+
+QString isoTime(const QDateTime &at)
 {
     // A local QDateTime would leave the offset out.
-    const QDateTime now = QDateTime::currentDateTime();
-    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate);
+    return at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+QString timestamp()
+{
+    return isoTime(QDateTime::currentDateTime());
 }
 
 QString coloured(std::FILE *stream, const QString &text, Colour colour)

@@ -3,8 +3,10 @@
 #include "console.h"
 #include "fleetrun.h"
 #include "output.h"
+#include "version.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -114,51 +116,155 @@ QString reportTargetProblem(const QString &path, const QString &firmwareFolder,
     return {};
 }
 
-QString writeReport(const QString &path, const FleetRun &run, const QString &folder,
-                    const QString &devicesFile)
+namespace {
+QJsonValue timeValue(const QDateTime &at)
 {
-    // Looked at again: during a long run the path may have become a link to something else.
-    if (const QString problem = reportTargetProblem(path, folder, devicesFile); !problem.isEmpty())
-        return u"the report was not written: "_s + problem;
-    QJsonArray files;
-    for (const FirmwareFile &file : run.files())
-        files.append(QJsonObject {
-            {u"name"_s, file.name}, {u"size"_s, file.size}, {u"sha256"_s, file.sha256}});
-    QJsonArray devices;
-    std::array<int, DeviceOutcome::Cancelled + 1> counts {};
-    for (int device = 0; device < run.deviceCount(); ++device) {
-        const DeviceOutcome &outcome = run.outcome(device);
-        ++counts[outcome.result];
+    return at.isValid() ? QJsonValue(isoTime(at)) : QJsonValue(QJsonValue::Null);
+}
+
+QByteArray compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// The report piece by piece, never whole: the head, a line per transmitter, then the totals.
+class ReportPieces
+{
+public:
+    ReportPieces(const FleetRun &run, const QString &folder)
+        : m_run(run)
+        , m_folder(folder)
+    { }
+
+    // The next piece; empty once all went.
+    QByteArray next()
+    {
+        const int device = m_next++;
+        if (device == 0)
+            return head();
+        if (device <= m_run.deviceCount())
+            return (device > 1 ? ",\n"_ba : QByteArray()) + deviceLine(device - 1);
+        if (device == m_run.deviceCount() + 1)
+            return tail();
+        return {};
+    }
+
+private:
+    QByteArray head() const
+    {
+        QJsonArray files;
+        for (const FirmwareFile &file : m_run.files())
+            files.append(QJsonObject {
+                {u"name"_s, file.name}, {u"size"_s, file.size}, {u"sha256"_s, file.sha256}});
+        const UpdateEngine::Options &options = m_run.options();
+        const QJsonObject head {{u"tool"_s, u"tstx-update"_s},
+                                {u"version"_s, toolVersion()},
+                                {u"started"_s, timeValue(m_run.startedAt())},
+                                {u"ended"_s, timeValue(m_run.endedAt())},
+                                {u"folder"_s, m_folder},
+                                {u"port"_s, options.port},
+                                {u"localAddress"_s, options.localAddress},
+                                {u"sha256sumsChecked"_s, m_run.checksumsChecked()},
+                                {u"files"_s, files}};
+        QByteArray text = compact(head);
+        text.chop(1); // the closing brace: the devices follow
+        return text + ",\n\"devices\": [\n";
+    }
+
+    QByteArray deviceLine(int device)
+    {
+        const DeviceOutcome &outcome = m_run.outcome(device);
+        ++m_counts[outcome.result];
         QJsonArray acceptedErrors;
         for (const UpdateEngine::AcceptedError &error : outcome.acceptedErrors)
             acceptedErrors.append(QJsonObject {{u"file"_s, error.fileName},
                                                {u"code"_s, error.code},
                                                {u"message"_s, error.message},
                                                {u"bytesAcknowledged"_s, error.bytesAcknowledged}});
-        devices.append(QJsonObject {{u"device"_s, outcome.device},
-                                    {u"address"_s, outcome.address},
-                                    {u"result"_s, resultText(outcome.result)},
-                                    {u"filesSent"_s, outcome.filesSent},
-                                    {u"filesTotal"_s, run.fileCount()},
-                                    {u"bytes"_s, outcome.bytes},
-                                    {u"seconds"_s, outcome.seconds},
-                                    {u"status"_s, outcome.status},
-                                    {u"acceptedErrors"_s, acceptedErrors}});
+        return compact({{u"device"_s, outcome.device},
+                        {u"address"_s, outcome.address},
+                        {u"result"_s, resultText(outcome.result)},
+                        {u"filesSent"_s, outcome.filesSent},
+                        {u"filesTotal"_s, m_run.fileCount()},
+                        {u"bytes"_s, outcome.bytes},
+                        {u"seconds"_s, outcome.seconds},
+                        {u"started"_s, timeValue(outcome.started)},
+                        {u"ended"_s, timeValue(outcome.ended)},
+                        {u"status"_s, outcome.status},
+                        {u"acceptedErrors"_s, acceptedErrors}});
     }
-    const QJsonObject totals {{u"devices"_s, run.deviceCount()},
-                              {u"updated"_s, counts[DeviceOutcome::Updated]},
-                              {u"failed"_s, counts[DeviceOutcome::Failed]},
-                              {u"cancelled"_s, counts[DeviceOutcome::Cancelled]},
-                              {u"notStarted"_s, counts[DeviceOutcome::NotStarted]}};
-    const QJsonObject report {
-        {u"folder"_s, folder}, {u"sha256sumsChecked"_s, run.checksumsChecked()},
-        {u"files"_s, files},   {u"devices"_s, devices},
-        {u"totals"_s, totals}, {u"interrupted"_s, run.interrupted()}};
+
+    QByteArray tail() const
+    {
+        const QJsonObject totals {{u"devices"_s, m_run.deviceCount()},
+                                  {u"updated"_s, m_counts[DeviceOutcome::Updated]},
+                                  {u"alreadyUpdated"_s, m_counts[DeviceOutcome::AlreadyUpdated]},
+                                  {u"failed"_s, m_counts[DeviceOutcome::Failed]},
+                                  {u"cancelled"_s, m_counts[DeviceOutcome::Cancelled]},
+                                  {u"notStarted"_s, m_counts[DeviceOutcome::NotStarted]}};
+        return "\n],\n\"totals\": "_ba + compact(totals)
+            + ",\n\"interrupted\": " + (m_run.interrupted() ? "true" : "false") + "\n}\n";
+    }
+
+    const FleetRun &m_run;
+    QString m_folder;
+    int m_next = 0;
+    std::array<int, DeviceOutcome::AlreadyUpdated + 1> m_counts {};
+};
+} // namespace
+
+QString writeReport(const QString &path, const FleetRun &run, const QString &folder,
+                    const QString &devicesFile)
+{
+    // Looked at again: during a long run the path may have become a link to something else.
+    if (const QString problem = reportTargetProblem(path, folder, devicesFile); !problem.isEmpty())
+        return u"the report was not written: "_s + problem;
+    ReportPieces pieces(run, folder);
     // Through a link to the file it leads to, which the check before the run looked at.
     const QString error = Console::replaceFile(reportTarget(path).absoluteFilePath(),
-                                               QJsonDocument(report).toJson());
+                                               [&pieces] { return pieces.next(); });
     if (!error.isEmpty())
         return u"could not write the report %1: %2; the file is left as it was"_s.arg(
             printable(path), error);
+    return {};
+}
+
+void printReport(const FleetRun &run, const QString &folder)
+{
+    ReportPieces pieces(run, folder);
+    for (QByteArray piece = pieces.next(); !piece.isEmpty(); piece = pieces.next())
+        writeBytesTo(stdout, piece);
+}
+
+QString readUpdatedDevices(const QString &path, const QList<FirmwareFile> &files,
+                           QSet<QString> &updated)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return u"cannot read the earlier report %1: %2; give a report that tstx-update wrote"_s.arg(
+            printable(path), file.errorString());
+    QJsonParseError parseError;
+    const QJsonObject report = QJsonDocument::fromJson(file.readAll(), &parseError).object();
+    const QJsonArray earlierFiles = report.value(u"files"_s).toArray();
+    const QJsonArray devices = report.value(u"devices"_s).toArray();
+    if (parseError.error != QJsonParseError::NoError || !report.value(u"files"_s).isArray()
+        || !report.value(u"devices"_s).isArray())
+        return u"%1 is not a report of tstx-update; give a file that --report wrote"_s.arg(
+            printable(path));
+    // The same images: the same names, in the same order, with the same SHA-256.
+    bool same = earlierFiles.size() == files.size();
+    for (qsizetype i = 0; same && i < files.size(); ++i) {
+        const QJsonObject earlier = earlierFiles.at(i).toObject();
+        same = earlier.value(u"name"_s).toString() == files.at(i).name
+            && earlier.value(u"sha256"_s).toString() == files.at(i).sha256;
+    }
+    if (!same)
+        return {};
+    for (const QJsonValue &device : devices) {
+        const QString result = device.toObject().value(u"result"_s).toString();
+        if (result == resultText(DeviceOutcome::Updated)
+            || result == resultText(DeviceOutcome::AlreadyUpdated))
+            updated.insert(device.toObject().value(u"device"_s).toString().trimmed());
+    }
     return {};
 }

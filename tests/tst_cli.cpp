@@ -1,6 +1,7 @@
 // tstx-update as a technician runs it: fleets on loopback, folder listings, usage errors.
 #include "firmwarefile.h"
 #include "support/testsupport.h"
+#include "version.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -364,6 +365,80 @@ exit $status)sh"_s;
         QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == "image");
         QVERIFY2(run.err.contains("the report was not written: the report ") == relinked,
                  run.err.constData());
+    }
+
+    // Rollouts: the report's JSON on standard output with the run's facts, a fleet's state kept
+    // from run to run in one report, and the brakes that stop a bad image's rollout.
+    void rollout()
+    {
+        QTemporaryDir clean, reports;
+        const QString image = clean.filePath(u"7380-v1.bin"_s), state = reports.filePath(u"s"_s);
+        QVERIFY(writeFile(image, "image"));
+        ScriptedDevice first(&ScriptedDevice::acknowledge, u"127.0.0.1"_s);
+        ScriptedDevice second(&ScriptedDevice::acknowledge, u"127.0.0.2"_s, first.port());
+        const QString port = QString::number(first.port());
+        const auto run = [&](const QStringList &arguments) {
+            first.received.clear();
+            second.received.clear();
+            return runProgram(QStringList {u"--port"_s, port, clean.path()} + arguments);
+        };
+        const auto results = [](const QJsonObject &report) {
+            QStringList found;
+            for (const QJsonValue &device : report[u"devices"_s].toArray())
+                found.append(device[u"result"_s].toString());
+            return found;
+        };
+        // The report on standard output, with the times, the tool's version, the port and the
+        // local address; the second started only once the canary was updated.
+        const Run json = run({u"--json"_s, u"--canary"_s, u"1"_s, u"--local-address"_s,
+                              u"127.0.0.1"_s, u"127.0.0.1"_s, u"127.0.0.2"_s});
+        const QJsonObject shown = QJsonDocument::fromJson(json.out).object();
+        QCOMPARE(json.exitCode, 0);
+        QCOMPARE(results(shown), QStringList(2, u"updated"_s));
+        QCOMPARE(shown[u"version"_s].toString(), toolVersion());
+        QCOMPARE(shown[u"port"_s].toInt(), first.port());
+        QCOMPARE(shown[u"localAddress"_s].toString(), u"127.0.0.1"_s);
+        const auto at = [](const QJsonValue &time) {
+            return QDateTime::fromString(time.toString(), Qt::ISODate);
+        };
+        const QJsonArray devices = shown[u"devices"_s].toArray();
+        QVERIFY(
+            shown[u"started"_s].toString().contains(QRegularExpression(u"(Z|[+-]\\d\\d:\\d\\d)$"_s)));
+        QVERIFY(at(shown[u"started"_s]) <= at(devices[0][u"started"_s])
+                && at(devices[0][u"ended"_s]) <= at(devices[1][u"started"_s])
+                && at(devices[1][u"ended"_s]) <= at(shown[u"ended"_s]));
+        // One file keeps the fleet's state: what it shows updated with these images is skipped.
+        QCOMPARE(run({u"--report"_s, state, u"127.0.0.1"_s}).exitCode, 0);
+        Run again = run(
+            {u"--report"_s, state, u"--skip-updated"_s, state, u"127.0.0.1"_s, u"127.0.0.2"_s});
+        QCOMPARE(again.exitCode, 0);
+        QVERIFY(first.received.isEmpty() && !second.received.isEmpty());
+        QFile kept(state);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        const QJsonObject stateAfter = QJsonDocument::fromJson(kept.readAll()).object();
+        QCOMPARE(results(stateAfter), QStringList({u"already updated"_s, u"updated"_s}));
+        QCOMPARE(stateAfter[u"totals"_s][u"alreadyUpdated"_s].toInt(), 1);
+        again = run(
+            {u"--report"_s, state, u"--skip-updated"_s, state, u"127.0.0.1"_s, u"127.0.0.2"_s});
+        QVERIFY(again.exitCode == 0 && first.received.isEmpty() && second.received.isEmpty());
+        // Another image: every transmitter is sent it again.
+        QVERIFY(writeFile(image, "image 2"));
+        again = run({u"--skip-updated"_s, state, u"127.0.0.1"_s});
+        QVERIFY(again.exitCode == 0 && !first.received.isEmpty());
+        const Run foreign = run({u"--skip-updated"_s, image, u"127.0.0.1"_s});
+        QVERIFY2(foreign.exitCode == 2 && foreign.err.contains("is not a report of tstx-update"),
+                 foreign.err.constData());
+        // Nothing listens at 127.0.0.7 and .8: once one failed, no further one starts; and a
+        // canary that failed keeps the rest from starting.
+        const Run braked = run({u"--max-failures"_s, u"1"_s, u"--parallel"_s, u"1"_s,
+                                u"127.0.0.7"_s, u"127.0.0.8"_s, u"127.0.0.1"_s});
+        QCOMPARE(braked.exitCode, 1);
+        QCOMPARE(results(braked.report),
+                 QStringList({u"failed"_s, u"not started"_s, u"not started"_s}));
+        QVERIFY(first.received.isEmpty() && braked.err.contains("--max-failures 1"));
+        const Run canary = run({u"--canary"_s, u"1"_s, u"127.0.0.7"_s, u"127.0.0.1"_s});
+        QCOMPARE(results(canary.report), QStringList({u"failed"_s, u"not started"_s}));
+        QVERIFY(canary.exitCode == 1 && first.received.isEmpty());
     }
 
     // Listings and usage errors: nothing is sent, no report written.
