@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include "console.h"
+#include "runrecord.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -19,12 +20,6 @@ void writeBytesTo(std::FILE *stream, const QByteArray &bytes)
 void writeTo(std::FILE *stream, const QString &text)
 {
     writeBytesTo(stream, text.toLocal8Bit());
-}
-
-QString isoTime(const QDateTime &at)
-{
-    // A local QDateTime would leave the offset out.
-    return at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODate);
 }
 
 QString timestamp()

@@ -3,7 +3,6 @@
 #include "printable.h"
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
 #include <QStringView>
 
@@ -16,8 +15,6 @@
 void writeTo(std::FILE *stream, const QString &text);
 // The local time now in ISO 8601 with its offset from UTC, as a log line starts.
 QString timestamp();
-// A time in ISO 8601 with its offset from UTC: 2026-03-14T09:26:53+01:00.
-QString isoTime(const QDateTime &at);
 // Bytes written to stream as they are, as writeTo writes text.
 void writeBytesTo(std::FILE *stream, const QByteArray &bytes);
 

@@ -3,6 +3,7 @@
 #include "console.h"
 #include "fleetrun.h"
 #include "output.h"
+#include "runrecord.h"
 #include "version.h"
 
 #include <QDir>

@@ -10,6 +10,9 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -503,6 +506,28 @@ private slots:
                      QByteArrayList {errorPacket(0, "Update stopped on request")});
             QCOMPARE(window.text("statusLabel"), u"Update stopped on request"_s);
         }
+        // A record of the run for support, told in the window, whatever became of the run.
+        const QString recordPath = window.updater()->lastRunRecord();
+        QVERIFY(window.text("recordLabel").endsWith(QDir::toNativeSeparators(recordPath))
+                || window.text("recordLabel").endsWith(recordPath));
+        QFile recordFile(recordPath);
+        QVERIFY(recordFile.open(QIODevice::ReadOnly));
+        const QJsonObject record = QJsonDocument::fromJson(recordFile.readAll()).object();
+        const QJsonObject recorded = record[u"devices"_s][0].toObject();
+        QCOMPARE(recorded[u"result"_s].toString(),
+                 answer == u"silent"_s                                 ? u"cancelled"_s
+                     : window.updater()->runState() == QTftp::Complete ? u"updated"_s
+                                                                       : u"failed"_s);
+        QCOMPARE(recorded[u"status"_s].toString(), window.updater()->errorString());
+        QCOMPARE(recorded[u"acceptedErrors"_s].toArray().size(),
+                 window.updater()->acceptedErrorCount());
+        QCOMPARE(record[u"localAddress"_s].toString(), u"127.0.0.1"_s);
+        for (const QJsonValue &image : record[u"files"_s].toArray())
+            QCOMPARE(image[u"sha256"_s].toString(),
+                     window.updater()->imageSha256(image[u"name"_s].toString()));
+        QVERIFY(QUrl::fromLocalFile(recordPath)
+                    .toString()
+                    .startsWith(QTftp::runRecordsFolderUrl().toString() + u'/'));
         // The next keystroke is again an address.
         QTRY_COMPARE(window.view()->activeFocusItem(), window.item("addressField"));
         QSignalSpy frames(window.view(), &QQuickWindow::frameSwapped);

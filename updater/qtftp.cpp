@@ -6,6 +6,7 @@
 #include "networkinterfaces.h"
 #include "packets.h"
 #include "printable.h"
+#include "runrecord.h"
 #include "settings.h"
 #include "updaterlog.h"
 #include "version.h"
@@ -296,6 +297,7 @@ QString QTftp::imageSha256(const QString &fileName) const
 void QTftp::startUpdate()
 {
     qCDebug(updaterLog) << "Starting the update";
+    m_runStarted = QDateTime::currentDateTime();
     fileIndex = 0;
     m_cancelRequested = false;
     m_runSentAnything = false;
@@ -502,9 +504,21 @@ void QTftp::endRun()
             error.fileName, QString::number(error.code), error.message,
             QString::number(error.bytesAcknowledged));
     }
+    // Nothing that failed goes untold: a record that cannot be written is said with the result.
+    if (const QString error = recordRun(result, complete); !error.isEmpty())
+        result += u"; the record of this run could not be written: "_s + error;
     setRunText(result);
     setRunState(complete ? Complete : Incomplete);
     emit updateCompleted();
+}
+
+QString QTftp::interfaceOfLocalAddress() const
+{
+    for (const InterfaceInfo &info : systemInterfaces()) {
+        if (!m_localAddress.isEmpty() && info.addresses.contains(QHostAddress(m_localAddress)))
+            return info.humanReadableName;
+    }
+    return {};
 }
 
 QString QTftp::interfaceHint() const
@@ -512,14 +526,49 @@ QString QTftp::interfaceHint() const
     // The system refused to send: mostly a transmitter on another network than the interface.
     if (!m_engine || m_engine->failure() != Tftp::Upload::Failure::SendFailed)
         return {};
-    QString name = m_localAddress;
-    for (const InterfaceInfo &info : systemInterfaces()) {
-        if (info.addresses.contains(QHostAddress(m_localAddress))) {
-            name = info.humanReadableName + interfaceEntrySeparator + m_localAddress;
-            break;
-        }
-    }
+    const QString interface = interfaceOfLocalAddress();
+    const QString name = interface.isEmpty() ? m_localAddress
+                                             : interface + interfaceEntrySeparator + m_localAddress;
     return u". Sent from %1: is the transmitter reachable from this interface?"_s.arg(name);
+}
+
+QString QTftp::recordRun(const QString &result, bool complete)
+{
+    RunRecord record;
+    record.started = m_runStarted;
+    record.ended = QDateTime::currentDateTime();
+    record.folder = displayPath(listedFolder);
+    record.interfaceName = interfaceOfLocalAddress();
+    record.localAddress = m_localAddress;
+    record.port = m_remotePort;
+    record.device = m_remoteAddress.trimmed();
+    record.address = m_runSentAnything ? deviceAddress() : QString();
+    record.status = m_errorString;
+    record.runText = result;
+    if (m_plan.images) {
+        record.checksumsChecked = m_plan.images->checksumsChecked;
+        record.images = m_plan.images->images;
+    }
+    record.filesTotal = int(record.images.size()) + 1;
+    record.filesSent = complete ? record.filesTotal : qMin(fileIndex, record.filesTotal);
+    record.bytes = acknowledgedBytes();
+    record.acceptedErrors = acceptedErrors();
+    record.result = complete ? u"updated"_s
+        : !m_runSentAnything ? u"not started"_s
+        : m_cancelRequested  ? u"cancelled"_s
+                             : u"failed"_s;
+    QString error;
+    const QString path = writeRunRecord(record, error);
+    if (path.isEmpty())
+        return error;
+    m_lastRunRecord = path;
+    emit lastRunRecordChanged(m_lastRunRecord);
+    return {};
+}
+
+QUrl QTftp::runRecordsFolderUrl()
+{
+    return QUrl::fromLocalFile(runRecordsFolder());
 }
 
 // --- One upload outside a run --------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "upload.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QHash>
@@ -44,6 +45,7 @@ class QTftp : public QObject
     Q_PROPERTY(QString runText READ runText NOTIFY runTextChanged)
     Q_PROPERTY(int acceptedErrorCount READ acceptedErrorCount NOTIFY runStateChanged)
     Q_PROPERTY(QString missingInterface READ missingInterface NOTIFY missingInterfaceChanged)
+    Q_PROPERTY(QString lastRunRecord READ lastRunRecord NOTIFY lastRunRecordChanged)
 
 public:
     // Where the update run stands: Idle after a listing, Running from startUpdate to
@@ -76,6 +78,10 @@ public:
     // The human-readable name of the remembered interface when it has no IPv4 address now:
     // a run is refused until an interface is chosen. Empty otherwise.
     [[nodiscard]] QString missingInterface() const { return m_missingInterface; }
+    // The file that records the last run, complete or not, for support; empty before any.
+    [[nodiscard]] QString lastRunRecord() const { return m_lastRunRecord; }
+    // The folder of the run records, for the desktop's file manager.
+    Q_INVOKABLE static QUrl runRecordsFolderUrl();
 
     // Lists the firmware files of a folder, in sending order, as the next run's file list, and
     // says on the status line what a run will send. The images are read for their digests on the
@@ -196,6 +202,7 @@ signals:
     void runStateChanged(QTftp::RunState runState);
     void runTextChanged(const QString &runText);
     void missingInterfaceChanged(const QString &missingInterface);
+    void lastRunRecordChanged(const QString &lastRunRecord);
     // Fires once at the end of every update run, whether it succeeded or failed.
     void updateCompleted();
 
@@ -226,6 +233,10 @@ private:
     // Refuses the run before any of it went out.
     void refuseRun(const QString &status);
     void endRun();
+    // Writes the record of the run that ended with result; what went wrong, or an empty text.
+    QString recordRun(const QString &result, bool complete);
+    // The interface the window lists for the local address; empty when none has it.
+    [[nodiscard]] QString interfaceOfLocalAddress() const;
     // For a run that ended unable to send: which interface it sent from.
     [[nodiscard]] QString interfaceHint() const;
     // What one lone upload of fileName needs, from the object's members as they are now.
@@ -265,6 +276,8 @@ private:
     QString m_runText;
     QString m_runFileText; // the run's line for the current upload, without the waiting note
     QString m_missingInterface;
+    QString m_lastRunRecord;
+    QDateTime m_runStarted;
     // Samples the engine's progress while an upload runs; since when it last moved.
     QTimer progressTimer;
     QElapsedTimer sinceProgress;

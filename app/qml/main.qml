@@ -332,6 +332,33 @@ ApplicationWindow {
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             Accessible.name: runLabel.text
         }
+
+        // Every run leaves a record for support: where the latest is, and its folder on request.
+        RowLayout {
+            Layout.columnSpan: 2
+            Layout.fillWidth: true
+            // Shown from the start, so that the first run's record does not make the window grow.
+            Label {
+                id: recordLabel
+                objectName: "recordLabel"
+                Layout.fillWidth: true
+                Layout.preferredWidth: 0
+                text: qtftp.lastRunRecord === ""
+                      ? qsTr("Each run leaves a record for support in the records folder")
+                      : qsTr("Record of this run: %1").arg(qtftp.shownText(qtftp.lastRunRecord))
+                textFormat: Text.PlainText
+                // One line, whatever the path: the file name and the folder's start stay in view.
+                elide: Text.ElideMiddle
+                Accessible.name: recordLabel.text
+            }
+            Button {
+                id: recordsButton
+                objectName: "recordsButton"
+                text: qsTr("Show records")
+                onClicked: Qt.openUrlExternally(qtftp.runRecordsFolderUrl())
+                Accessible.name: recordsButton.text
+            }
+        }
     }
 
     // The labels' font, for the two lines kept for the status and the run's line.

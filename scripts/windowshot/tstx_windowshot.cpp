@@ -79,6 +79,7 @@ int main(int argc, char *argv[])
     // Never the user's own settings.
     QTemporaryDir scratch(QDir::tempPath() + u"/tstx-XXXXXX"_s);
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(scratch.path() + u"/config"_s));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(scratch.path() + u"/data"_s));
 
     // Qt's Universal style in its dark theme, where a black logo would vanish.
     if (state == "dark") {

@@ -47,6 +47,8 @@ struct OwnEnvironment
     OwnEnvironment()
     {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        // The window's run records too: never in the user's own data folder.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(config.path() + u"/data"_s));
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
