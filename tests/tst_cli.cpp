@@ -402,8 +402,8 @@ exit $status)sh"_s;
             return QDateTime::fromString(time.toString(), Qt::ISODate);
         };
         const QJsonArray devices = shown[u"devices"_s].toArray();
-        QVERIFY(
-            shown[u"started"_s].toString().contains(QRegularExpression(u"(Z|[+-]\\d\\d:\\d\\d)$"_s)));
+        QVERIFY(shown[u"started"_s].toString().contains(
+            QRegularExpression(u"(Z|[+-]\\d\\d:\\d\\d)$"_s)));
         QVERIFY(at(shown[u"started"_s]) <= at(devices[0][u"started"_s])
                 && at(devices[0][u"ended"_s]) <= at(devices[1][u"started"_s])
                 && at(devices[1][u"ended"_s]) <= at(shown[u"ended"_s]));
