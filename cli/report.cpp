@@ -261,7 +261,7 @@ QString readUpdatedDevices(const QString &path, const QList<FirmwareFile> &files
     }
     if (!same)
         return {};
-    for (const QJsonValue &device : devices) {
+    for (const QJsonValue device : devices) {
         const QString result = device.toObject().value(u"result"_s).toString();
         if (result == resultText(DeviceOutcome::Updated)
             || result == resultText(DeviceOutcome::AlreadyUpdated))

@@ -384,7 +384,7 @@ exit $status)sh"_s;
         };
         const auto results = [](const QJsonObject &report) {
             QStringList found;
-            for (const QJsonValue &device : report[u"devices"_s].toArray())
+            for (const QJsonValue device : report[u"devices"_s].toArray())
                 found.append(device[u"result"_s].toString());
             return found;
         };

@@ -522,7 +522,7 @@ private slots:
         QCOMPARE(recorded[u"acceptedErrors"_s].toArray().size(),
                  window.updater()->acceptedErrorCount());
         QCOMPARE(record[u"localAddress"_s].toString(), u"127.0.0.1"_s);
-        for (const QJsonValue &image : record[u"files"_s].toArray())
+        for (const QJsonValue image : record[u"files"_s].toArray())
             QCOMPARE(image[u"sha256"_s].toString(),
                      window.updater()->imageSha256(image[u"name"_s].toString()));
         QVERIFY(QUrl::fromLocalFile(recordPath)
