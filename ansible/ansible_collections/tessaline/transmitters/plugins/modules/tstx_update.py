@@ -125,7 +125,12 @@ already_updated:
   description: How many were skipped, being updated with these images already.
   returned: always
   type: int
-failed: {description: How many failed or were cancelled., returned: always, type: int}
+failed_count:
+  description:
+    - How many failed or were cancelled. Not C(failed), which Ansible reserves for the task's own
+      failure.
+  returned: always
+  type: int
 not_started: {description: How many were not started., returned: always, type: int}
 rc: {description: tstx-update's exit status., returned: always, type: int}
 """
@@ -211,7 +216,7 @@ def main():
         updated = updated_in(state_file, images)
         pending = [device for device in devices if device.strip() not in updated]
         module.exit_json(changed=bool(pending), images=images, devices=[],
-                         updated=0, already_updated=len(devices) - len(pending), failed=0,
+                         updated=0, already_updated=len(devices) - len(pending), failed_count=0,
                          not_started=len(pending), rc=0)
 
     command = [executable, "--json", "--port", str(params["port"]),
@@ -262,7 +267,7 @@ def main():
         devices=results,
         updated=totals.get("updated", 0),
         already_updated=totals.get("alreadyUpdated", 0),
-        failed=totals.get("failed", 0) + totals.get("cancelled", 0),
+        failed_count=totals.get("failed", 0) + totals.get("cancelled", 0),
         not_started=totals.get("notStarted", 0),
         rc=rc,
         changed=totals.get("updated", 0) > 0,
