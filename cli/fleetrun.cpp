@@ -199,12 +199,12 @@ void FleetRun::interrupt()
 void FleetRun::abandonRunning()
 {
     m_interrupted = true;
+    m_endedAt = QDateTime::currentDateTime();
     for (Device &device : m_devices) {
         if (device.outcome.result != DeviceOutcome::Running)
             continue;
         record(device);
         device.outcome.result = DeviceOutcome::Cancelled;
-        m_endedAt = device.outcome.ended;
         device.outcome.status = u"Quit at once (Ctrl+C twice) during %1"_s.arg(
             fileName(device.engine->currentFileIndex()));
     }
