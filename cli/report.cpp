@@ -118,11 +118,6 @@ QString reportTargetProblem(const QString &path, const QString &firmwareFolder,
 }
 
 namespace {
-QJsonValue timeValue(const QDateTime &at)
-{
-    return at.isValid() ? QJsonValue(isoTime(at)) : QJsonValue(QJsonValue::Null);
-}
-
 QByteArray compact(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -160,8 +155,8 @@ private:
         const UpdateEngine::Options &options = m_run.options();
         const QJsonObject head {{u"tool"_s, u"tstx-update"_s},
                                 {u"version"_s, toolVersion()},
-                                {u"started"_s, timeValue(m_run.startedAt())},
-                                {u"ended"_s, timeValue(m_run.endedAt())},
+                                {u"started"_s, jsonTime(m_run.startedAt())},
+                                {u"ended"_s, jsonTime(m_run.endedAt())},
                                 {u"folder"_s, m_folder},
                                 {u"port"_s, options.port},
                                 {u"localAddress"_s, options.localAddress},
@@ -176,12 +171,6 @@ private:
     {
         const DeviceOutcome &outcome = m_run.outcome(device);
         ++m_counts[outcome.result];
-        QJsonArray acceptedErrors;
-        for (const UpdateEngine::AcceptedError &error : outcome.acceptedErrors)
-            acceptedErrors.append(QJsonObject {{u"file"_s, error.fileName},
-                                               {u"code"_s, error.code},
-                                               {u"message"_s, error.message},
-                                               {u"bytesAcknowledged"_s, error.bytesAcknowledged}});
         return compact({{u"device"_s, outcome.device},
                         {u"address"_s, outcome.address},
                         {u"result"_s, resultText(outcome.result)},
@@ -189,10 +178,10 @@ private:
                         {u"filesTotal"_s, m_run.fileCount()},
                         {u"bytes"_s, outcome.bytes},
                         {u"seconds"_s, outcome.seconds},
-                        {u"started"_s, timeValue(outcome.started)},
-                        {u"ended"_s, timeValue(outcome.ended)},
+                        {u"started"_s, jsonTime(outcome.started)},
+                        {u"ended"_s, jsonTime(outcome.ended)},
                         {u"status"_s, outcome.status},
-                        {u"acceptedErrors"_s, acceptedErrors}});
+                        {u"acceptedErrors"_s, acceptedErrorsJson(outcome.acceptedErrors)}});
     }
 
     QByteArray tail() const

@@ -22,12 +22,21 @@ QString runRecordsFolder()
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + u"/runs"_s;
 }
 
-namespace {
-QJsonValue timeValue(const QDateTime &at)
+QJsonValue jsonTime(const QDateTime &at)
 {
     return at.isValid() ? QJsonValue(isoTime(at)) : QJsonValue(QJsonValue::Null);
 }
-} // namespace
+
+QJsonArray acceptedErrorsJson(const QList<UpdateEngine::AcceptedError> &errors)
+{
+    QJsonArray array;
+    for (const UpdateEngine::AcceptedError &accepted : errors)
+        array.append(QJsonObject {{u"file"_s, accepted.fileName},
+                                  {u"code"_s, accepted.code},
+                                  {u"message"_s, accepted.message},
+                                  {u"bytesAcknowledged"_s, accepted.bytesAcknowledged}});
+    return array;
+}
 
 QString writeRunRecord(const RunRecord &record, QString &error)
 {
@@ -35,12 +44,6 @@ QString writeRunRecord(const RunRecord &record, QString &error)
     for (const Firmware::Image &image : record.images)
         files.append(QJsonObject {
             {u"name"_s, image.name}, {u"size"_s, image.size()}, {u"sha256"_s, image.sha256}});
-    QJsonArray acceptedErrors;
-    for (const UpdateEngine::AcceptedError &accepted : record.acceptedErrors)
-        acceptedErrors.append(QJsonObject {{u"file"_s, accepted.fileName},
-                                           {u"code"_s, accepted.code},
-                                           {u"message"_s, accepted.message},
-                                           {u"bytesAcknowledged"_s, accepted.bytesAcknowledged}});
     const double seconds = record.started.isValid() && record.ended.isValid()
         ? double(record.started.msecsTo(record.ended)) / 1000
         : 0;
@@ -51,14 +54,14 @@ QString writeRunRecord(const RunRecord &record, QString &error)
                               {u"filesTotal"_s, record.filesTotal},
                               {u"bytes"_s, record.bytes},
                               {u"seconds"_s, seconds},
-                              {u"started"_s, timeValue(record.started)},
-                              {u"ended"_s, timeValue(record.ended)},
+                              {u"started"_s, jsonTime(record.started)},
+                              {u"ended"_s, jsonTime(record.ended)},
                               {u"status"_s, record.status},
-                              {u"acceptedErrors"_s, acceptedErrors}};
+                              {u"acceptedErrors"_s, acceptedErrorsJson(record.acceptedErrors)}};
     const QJsonObject document {{u"tool"_s, u"TsTxUpdater"_s},
                                 {u"version"_s, toolVersion()},
-                                {u"started"_s, timeValue(record.started)},
-                                {u"ended"_s, timeValue(record.ended)},
+                                {u"started"_s, jsonTime(record.started)},
+                                {u"ended"_s, jsonTime(record.ended)},
                                 {u"folder"_s, record.folder},
                                 {u"interface"_s, record.interfaceName},
                                 {u"localAddress"_s, record.localAddress},

@@ -4,11 +4,17 @@
 #include "updateengine.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonValue>
 #include <QList>
 #include <QString>
 
 // A time in ISO 8601 with its offset from UTC: 2026-03-14T09:26:53+01:00 (Z for UTC).
 QString isoTime(const QDateTime &at);
+// The same in a JSON report or record; null for a time that never came.
+QJsonValue jsonTime(const QDateTime &at);
+// The ERRORs taken as received, as tstx-update's report and the window's records give them.
+QJsonArray acceptedErrorsJson(const QList<UpdateEngine::AcceptedError> &errors);
 
 // What one run of the window did, for the technician to hand to support: the fields of
 // tstx-update's report, for its one transmitter. Nothing of the settings but what the run used.
